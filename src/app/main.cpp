@@ -1,1 +1,6 @@
-int main() { return 0; }
+#include <QApplication>
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    return 0;
+}
