@@ -1,0 +1,40 @@
+#include "app/Application.h"
+
+#include "app/AboutForm.h"
+#include "app/MainForm.h"
+#include "project/Endpoints.h"
+#include "project/ErrorReport.h"
+#include "project/EventsLog.h"
+#include "project/FileInfo.h"
+#include "project/Folders.h"
+#include "project/Settings.h"
+
+#include <QStandardPaths>
+
+TApplication::TApplication() {
+    const TEndpoints endpoints =
+        LoadEndpoints(ProgramFolder(), QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation));
+    LogForm = std::make_unique<TLogForm>();
+    SetEventsLog(LogForm.get());
+    ErrorForm = std::make_unique<TErrorForm>();
+    Reporter = std::make_unique<TErrorReporter>(*LogForm, *ErrorForm, endpoints);
+    SetErrorReporter(Reporter.get());
+
+    MainForm = std::make_unique<TMainForm>();
+    MainForm->FormCreate();
+
+    AboutForm = std::make_unique<TAboutForm>(ProgramFolder(), endpoints.HomePage, endpoints.SupportPage, MainForm.get());
+    FileInfoForm = std::make_unique<TFileInfoForm>(MainForm.get());
+    SettingsForm = std::make_unique<TSettingsForm>(DocumentsFolder(), MainForm.get());
+    MainForm->SetDialogs(SettingsForm.get(), FileInfoForm.get(), AboutForm.get());
+}
+
+TApplication::~TApplication() {
+    // Dialogs parented to the main window go first; the reporter outlives every form that reports.
+    SettingsForm.reset();
+    FileInfoForm.reset();
+    AboutForm.reset();
+    MainForm.reset();
+    SetErrorReporter(nullptr);
+    SetEventsLog(nullptr);
+}
