@@ -45,11 +45,16 @@ struct TFFDecoder::TImpl {
         int64_t startUs = Ctx->start_time != AV_NOPTS_VALUE ? Ctx->start_time : AV_NOPTS_VALUE;
         int64_t endUs = AV_NOPTS_VALUE;
         int64_t firstUs = AV_NOPTS_VALUE;
+        // Raw elementary streams carry no timestamps at all: there the frames are counted.
+        int videoIndex = av_find_best_stream(Ctx, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+        int64_t videoFrames = 0;
         AVPacket* pkt = av_packet_alloc();
         if (!pkt)
             return 0;
         while (av_read_frame(Ctx, pkt) >= 0) {
             const AVStream* st = Ctx->streams[pkt->stream_index];
+            if (pkt->stream_index == videoIndex)
+                ++videoFrames;
             int64_t ts = pkt->pts != AV_NOPTS_VALUE ? pkt->pts : pkt->dts;
             if (ts != AV_NOPTS_VALUE) {
                 int64_t begin = av_rescale_q(ts, st->time_base, AV_TIME_BASE_Q);
@@ -62,8 +67,15 @@ struct TFFDecoder::TImpl {
             av_packet_unref(pkt);
         }
         av_packet_free(&pkt);
-        if (endUs == AV_NOPTS_VALUE)
-            return 0;
+        if (endUs == AV_NOPTS_VALUE) {
+            if (videoIndex < 0 || videoFrames == 0)
+                return 0;
+            const AVStream* st = Ctx->streams[videoIndex];
+            AVRational rate = st->avg_frame_rate.num > 0 ? st->avg_frame_rate : st->r_frame_rate;
+            if (rate.num <= 0 || rate.den <= 0)
+                return 0;
+            return av_rescale_q(videoFrames, av_inv_q(rate), AV_TIME_BASE_Q);
+        }
         if (startUs == AV_NOPTS_VALUE)
             startUs = firstUs;
         return std::max<int64_t>(0, endUs - startUs);
