@@ -487,7 +487,7 @@ void TMainForm::StopButtonClick() {
 }
 
 bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == edDestinationTitle && event->type() == QEvent::FocusOut && edDestinationTitle->isVisible())
+    if (watched == edDestinationTitle && event->type() == QEvent::FocusOut && !edDestinationTitle->isHidden())
         edDestinationTitleExit();
     if (watched == panDVDMenu && event->type() == QEvent::Resize)
         UpdateMenuPreview(); // labels and font follow the panel's size
@@ -615,7 +615,7 @@ void TMainForm::Rename1Click() {
 }
 
 void TMainForm::edDestinationTitleExit() {
-    if (!edDestinationTitle->isVisible())
+    if (!!edDestinationTitle->isHidden())
         return;
     const int row = FRenameRow >= 0 && FRenameRow < VideoFiles.size() ? FRenameRow : SelectedTitle();
     FRenameRow = -1;

@@ -86,6 +86,7 @@ QUrl TErrorReporter::MailLink(const QString& message, const QString& codeLineMar
 }
 
 void TErrorReporter::ReportOnGuiThread(const QString& message, const QString& codeLineMark) {
+    emit OnReport(message, codeLineMark);
     FForm.lblErrorText->setText(message);
     if (Prompts().ExecDialog(FForm) != QDialog::Accepted)
         return;

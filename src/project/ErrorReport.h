@@ -40,6 +40,11 @@ public:
     QStringList LoggerHistory;
     TEndpoints Endpoints;
 
+signals:
+    // Raised on the GUI thread as each report begins (the command line prints it).
+    void OnReport(const QString& message, const QString& codeLineMark);
+
+public:
     static QString MailSubject() { return QStringLiteral("ERROR REPORT | Ordavine"); }
     // The mail link used when mailing fails; subject and body are percent-encoded so that '&',
     // '#', '?' and line breaks in the report cannot break the link.

@@ -5,8 +5,16 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 
+namespace {
+QString gProgramFolder;
+}
+
+void SetProgramFolder(const QString& folder) {
+    gProgramFolder = folder;
+}
+
 QString ProgramFolder() {
-    QString dir = QCoreApplication::applicationDirPath();
+    QString dir = gProgramFolder.isEmpty() ? QCoreApplication::applicationDirPath() : gProgramFolder;
     if (!dir.endsWith(QLatin1Char('/')))
         dir += QLatin1Char('/');
     return dir;
@@ -31,6 +39,9 @@ TUserFolders CreateUserDataFolders(const QString& documents) {
     const QString ordavine = parvenor + QStringLiteral("/Ordavine");
     const QString output = ordavine + QStringLiteral("/Output");
     const QString shots = ordavine + QStringLiteral("/ScreenShots");
+    // A fresh Linux account may have no documents folder yet; it is the parent of everything here.
+    if (!documents.isEmpty())
+        QDir().mkpath(documents);
     MakeDir(parvenor);
     MakeDir(ordavine);
     MakeDir(output);

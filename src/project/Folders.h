@@ -5,6 +5,8 @@
 
 // The folder of the executable, always ending in "/".
 QString ProgramFolder();
+// Points the program at another folder holding its data folders (tests run from their own).
+void SetProgramFolder(const QString& folder);
 // The user's documents folder (XDG), or empty when it cannot be resolved.
 QString DocumentsFolder();
 

@@ -125,9 +125,8 @@ void TSettingsForm::ReadSettings() {
 }
 
 void TSettingsForm::SaveSettings() {
+    // The store is created when missing; whether it can be written shows at the first value.
     QSettings store = OpenStore();
-    if (store.status() != QSettings::NoError)
-        return;
     struct TValue {
         QString Name;
         QString Value;
