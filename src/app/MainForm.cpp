@@ -577,6 +577,22 @@ void TMainForm::AddFiles(const QStringList& files) {
     RefreshList();
 }
 
+void TMainForm::AddFilesFromOutside(const QStringList& files) {
+    if (!FFEncoder.LoadAVLib(ProgramFolder() + QStringLiteral("LibAV"))) {
+        ReportError(FFEncoder.LastErrMsg(), QStringLiteral("CLM_FFLoadAVLib2"));
+        AppendEventsLog(FFEncoder.LastErrMsg());
+        return;
+    }
+    QStringList paths;
+    for (const QString& f : files)
+        paths << QFileInfo(f).absoluteFilePath();
+    if (SettingsForm && !paths.isEmpty())
+        SettingsForm->LastAddedFile = paths.first();
+    AddFiles(paths);
+    UpdateEstimatedOutputSize();
+    UpdateMenuPreview();
+}
+
 void TMainForm::Remove1Click() {
     const int selected = SelectedTitle();
     if (!VideoFiles.isEmpty() && selected >= 0) {

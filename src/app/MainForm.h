@@ -50,6 +50,8 @@ public:
     // Commands.
     void AddButtonClick();
     void AddFiles(const QStringList& files); // the part of Add after the dialog
+    // Files from the command line or dropped on the list: Add without the dialog.
+    void AddFilesFromOutside(const QStringList& files);
     void Remove1Click();
     void ClearAll1Click();
     void Rename1Click();

@@ -11,5 +11,9 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("Ordavine"));
     TApplication ordavine;
     ordavine.MainForm->show();
+    // Files given on the command line ("Open with" of the desktop) are added as Add does.
+    QStringList files = QApplication::arguments().mid(1);
+    if (!files.isEmpty())
+        ordavine.MainForm->AddFilesFromOutside(files);
     return app.exec();
 }
