@@ -101,3 +101,78 @@ TEST_F(EncoderTest, DvdStreamsForBothStandards) {
         EXPECT_NEAR(f.Duration, 2.0, 0.1);
     }
 }
+
+namespace {
+
+// dvdauthor's complaints that matter: errors, and the aspect warnings that show titles which
+// do not share one frame shape.
+void ExpectAuthoredCleanly(const QString& standard, const QStringList& titles) {
+    const QString dir = Path(QStringLiteral("dvd_") + standard);
+    QDir(dir).removeRecursively();
+    QString log;
+    const QStringList env{QStringLiteral("VIDEO_FORMAT=") + standard};
+    ASSERT_EQ(RunProgram(QStringLiteral("dvdauthor"), QStringList{QStringLiteral("-o"), dir, QStringLiteral("-t")} + titles,
+                         &log, env),
+              0)
+        << qPrintable(log);
+    EXPECT_FALSE(log.contains(QLatin1String("ERR"))) << qPrintable(log);
+    for (const QString& line : log.split(QLatin1Char('\n')))
+        EXPECT_FALSE(line.startsWith(QLatin1String("WARN")) && line.contains(QLatin1String("aspect"), Qt::CaseInsensitive))
+            << qPrintable(line);
+    EXPECT_TRUE(log.contains(QLatin1String("Aspect ratio: 16:9"))) << qPrintable(log);
+    ASSERT_EQ(RunProgram(QStringLiteral("dvdauthor"), {QStringLiteral("-o"), dir, QStringLiteral("-T")}, &log, env), 0)
+        << qPrintable(log);
+    EXPECT_TRUE(QFile::exists(dir + QStringLiteral("/VIDEO_TS/VTS_01_1.VOB")));
+}
+
+} // namespace
+
+// A wide title makes the whole disc 16:9; the 4:3 title is pillarboxed and the 2.35:1 title
+// letterboxed inside that frame, and dvdauthor takes them together without a word.
+TEST_F(EncoderTest, MixedTitlesShareOneFrameShapeAndAuthorCleanly) {
+    for (TOptionNormType norm : {ntPAL, ntNTSC}) {
+        const QString standard = norm == ntPAL ? QStringLiteral("PAL") : QStringLiteral("NTSC");
+        TFFEncoder enc;
+        TInputOptions io;
+        TOutputOptions o = Dvd(norm);
+        const QStringList sources{Path("a43.mp4"), Path("wide.mkv")};
+        QStringList outs;
+        for (int i = 0; i < sources.size(); ++i) {
+            const int idx = enc.AddTask(sources[i], &io);
+            ASSERT_EQ(idx, i) << qPrintable(enc.LastErrMsg());
+            outs << Path(QStringLiteral("mix%1_%2.mpg").arg(standard).arg(i + 1));
+            ASSERT_TRUE(enc.SetOutputFile(idx, outs.last(), &o)) << qPrintable(enc.LastErrMsg());
+        }
+        EXPECT_EQ(enc.DecideDiscAspect(), TDiscAspect::Aspect16x9);
+        std::vector<TTerminateInfo> events;
+        enc.OnTerminate = [&](TFFEncoder*, const TTerminateInfo& info) { events.push_back(info); };
+        ASSERT_TRUE(enc.Start(0));
+        ASSERT_EQ(events.size(), 3u);
+        for (int i = 0; i < 2; ++i)
+            ASSERT_TRUE(events[i].Finished && !events[i].Exception) << qPrintable(events[i].ExceptionMsg);
+        EXPECT_EQ(events[2].TaskIndex, -1);
+
+        const int h = norm == ntPAL ? 576 : 480;
+        for (const QString& out : outs) {
+            TFileFacts f;
+            ASSERT_TRUE(Probe(out, &f));
+            ASSERT_TRUE(f.Video() && f.Audio()) << "every title carries sound";
+            EXPECT_EQ(f.Video()->DisplayAspect, "16:9");
+            EXPECT_EQ(f.Video()->Height, h);
+        }
+        std::vector<TPicture> pics;
+        // 4:3 picture in a 16:9 frame: bars left and right, about 90 pixels each.
+        ASSERT_TRUE(DecodePictures(outs[0], &pics));
+        const TPicture& p43 = pics[pics.size() / 2];
+        EXPECT_LT(p43.Mean(0, 0, 80, h), 20);
+        EXPECT_LT(p43.Mean(640, 0, 720, h), 20);
+        EXPECT_GT(p43.Mean(100, 0, 620, h), 40);
+        // 2.35:1 picture in a 16:9 frame: bars above and below, about 12% of the height each.
+        ASSERT_TRUE(DecodePictures(outs[1], &pics));
+        const TPicture& pw = pics[pics.size() / 2];
+        EXPECT_LT(pw.Mean(0, 0, 720, h / 10), 20);
+        EXPECT_LT(pw.Mean(0, h - h / 10, 720, h), 20);
+        EXPECT_GT(pw.Mean(0, h / 5, 720, h - h / 5), 40);
+        ExpectAuthoredCleanly(standard, outs);
+    }
+}
