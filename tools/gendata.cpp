@@ -216,6 +216,28 @@ QImage PreviewIdle() {
     return img;
 }
 
+// One indexed picture per standard and colour: index 0 white (transparent where the labels are
+// not), index 1 the colour that black ink turns into on the disc.
+bool ColorMaps(const QString& out) {
+    const std::pair<const char*, QRgb> colors[] = {
+        {"black", 0x000000}, {"maroon", 0x800000}, {"green", 0x008000}, {"olive", 0x808000},
+        {"navy", 0x000080},  {"purple", 0x800080}, {"teal", 0x008080},  {"gray", 0x808080},
+        {"silver", 0xC0C0C0}, {"red", 0xFF0000},   {"lime", 0x00FF00},  {"yellow", 0xFFFF00},
+        {"blue", 0x0000FF},  {"fuchsia", 0xFF00FF}, {"aqua", 0x00FFFF}, {"white", 0xFFFFFF}};
+    bool ok = true;
+    for (const auto& [standard, height] : {std::pair<const char*, int>{"pal", 576}, {"ntsc", 480}}) {
+        const QString dir = out + QStringLiteral("/png-colormaps/") + QLatin1String(standard);
+        QDir().mkpath(dir);
+        for (const auto& [name, rgb] : colors) {
+            QImage map(720, height, QImage::Format_Indexed8);
+            map.setColorTable({qRgba(255, 255, 255, 0), qRgba(qRed(rgb), qGreen(rgb), qBlue(rgb), 255)});
+            map.fill(0);
+            ok = Save(map, dir + QLatin1Char('/') + QLatin1String(name) + QStringLiteral(".png"), "PNG") && ok;
+        }
+    }
+    return ok;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -236,5 +258,6 @@ int main(int argc, char** argv) {
         {"Night Stars", NightStars}, {"Ocean Waves", OceanWaves}, {"Sunset", Sunset}, {"Warm Sand", WarmSand}};
     for (const auto& [name, draw] : backgrounds)
         ok = Save(draw(), out + QStringLiteral("/menu-backgrounds/%1.jpg").arg(QString::fromLatin1(name)), "JPEG", 92) && ok;
+    ok = ColorMaps(out) && ok;
     return ok ? 0 : 1;
 }

@@ -2,6 +2,8 @@
 
 #include "app/AboutForm.h"
 #include "app/MainForm.h"
+#include "pipeline/ConvForm.h"
+#include "pipeline/CreationRun.h"
 #include "project/Endpoints.h"
 #include "project/ErrorReport.h"
 #include "project/EventsLog.h"
@@ -23,10 +25,13 @@ TApplication::TApplication() {
     MainForm = std::make_unique<TMainForm>();
     MainForm->FormCreate();
 
+    ConvForm = std::make_unique<TConvForm>(MainForm.get());
+    Shutdown = std::make_unique<TShutdown>();
+    MainForm->Shutdown = Shutdown.get();
     AboutForm = std::make_unique<TAboutForm>(ProgramFolder(), endpoints.HomePage, endpoints.SupportPage, MainForm.get());
     FileInfoForm = std::make_unique<TFileInfoForm>(MainForm.get());
     SettingsForm = std::make_unique<TSettingsForm>(DocumentsFolder(), MainForm.get());
-    MainForm->SetDialogs(SettingsForm.get(), FileInfoForm.get(), AboutForm.get());
+    MainForm->SetDialogs(SettingsForm.get(), FileInfoForm.get(), AboutForm.get(), ConvForm.get());
 }
 
 TApplication::~TApplication() {
@@ -34,6 +39,7 @@ TApplication::~TApplication() {
     SettingsForm.reset();
     FileInfoForm.reset();
     AboutForm.reset();
+    ConvForm.reset();
     MainForm.reset();
     SetErrorReporter(nullptr);
     SetEventsLog(nullptr);

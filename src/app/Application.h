@@ -4,6 +4,8 @@
 #include <memory>
 
 class TAboutForm;
+class TConvForm;
+class TShutdown;
 class TErrorForm;
 class TErrorReporter;
 class TFileInfoForm;
@@ -16,6 +18,8 @@ struct TApplication {
     std::unique_ptr<TErrorForm> ErrorForm;
     std::unique_ptr<TErrorReporter> Reporter;
     std::unique_ptr<TMainForm> MainForm;
+    std::unique_ptr<TConvForm> ConvForm;
+    std::unique_ptr<TShutdown> Shutdown;
     std::unique_ptr<TAboutForm> AboutForm;
     std::unique_ptr<TFileInfoForm> FileInfoForm;
     std::unique_ptr<TSettingsForm> SettingsForm;

@@ -1,6 +1,8 @@
 #include "app/MainForm.h"
 
 #include "app/AboutForm.h"
+#include "pipeline/ConvForm.h"
+#include "pipeline/CreationRun.h"
 #include "pipeline/MenuSettings.h"
 #include "project/Endpoints.h"
 #include "project/ErrorReport.h"
@@ -15,6 +17,7 @@
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDir>
@@ -428,7 +431,8 @@ void TMainForm::SetTitleCommandsEnabled(bool enabled) {
         a->setEnabled(enabled);
 }
 
-void TMainForm::SetDialogs(TSettingsForm* settings, TFileInfoForm* fileInfo, TAboutForm* about) {
+void TMainForm::SetDialogs(TSettingsForm* settings, TFileInfoForm* fileInfo, TAboutForm* about, TConvForm* conv) {
+    ConvForm = conv;
     SettingsForm = settings;
     FileInfoForm = fileInfo;
     AboutForm = about;
@@ -754,7 +758,21 @@ void TMainForm::Item32Click() {
 }
 
 void TMainForm::StartButtonClick() {
-    // The creation run is wired in by the pipeline.
+    if (!ConvForm || !SettingsForm)
+        return;
+    StopButtonClick();
+    edDestinationTitleExit();
+    TRunSettings settings;
+    settings.PAL = SettingsForm->IsPAL();
+    settings.TempFolder = SettingsForm->TempFolder();
+    settings.SkipMenu = SettingsForm->cbSkipMenu->isChecked();
+    settings.DeleteTempFiles = SettingsForm->cbDeleteTempFiles->isChecked();
+    settings.DiscType = cmbDVDType->currentIndex();
+    settings.EstimatedSize = EstimatedOutputSize;
+    TCreationRun run(FFEncoder, FIA, *ConvForm);
+    run.Shutdown = Shutdown;
+    LastRunResult = run.Run(VideoFiles, MenuSettings, settings);
+    LastWorkFolder = run.WorkFolder;
 }
 
 void TMainForm::EditButtonClick() {}

@@ -2,7 +2,9 @@
 // The main window: a router from its controls and commands to the logic that carries them out.
 #include "media/FFEncoder.h"
 #include "media/FFLogger.h"
+#include "media/FrameInputAdapter.h"
 #include "pipeline/MenuPreview.h"
+#include "pipeline/CreationRun.h"
 #include "pipeline/MenuSettings.h"
 #include "project/VideoFile.h"
 
@@ -22,6 +24,8 @@ class QToolButton;
 class TAboutForm;
 class TFileInfoForm;
 class TSettingsForm;
+class TConvForm;
+class TShutdown;
 
 // A size gauge that writes its own text over the bar.
 class TSizeGauge : public QProgressBar {
@@ -42,7 +46,7 @@ public:
     ~TMainForm() override;
 
     // The dialogs created after the main window (start-up order) are handed over here.
-    void SetDialogs(TSettingsForm* settings, TFileInfoForm* fileInfo, TAboutForm* about);
+    void SetDialogs(TSettingsForm* settings, TFileInfoForm* fileInfo, TAboutForm* about, TConvForm* conv);
 
     // Initialisation run during creation; public so that the start-up order stays visible in main.
     void FormCreate();
@@ -91,10 +95,14 @@ public:
     int EstimatedOutputSize = 20;
     int64_t FDuration = 0;
     QString SnapshotFolder() const;
+    TCreationRun::TResult LastRunResult = TCreationRun::TResult::None;
+    QString LastWorkFolder;
 
     // Components.
     TFFEncoder FFEncoder;
     TFFLogger* FFLogger = nullptr;
+    TFrameInputAdapter FIA;
+    TShutdown* Shutdown = nullptr; // powers off after a run when asked; replaced in tests
 
     // Controls (object names as the design gives them).
     QStackedWidget* ListPages = nullptr;
@@ -161,6 +169,7 @@ public:
     TSettingsForm* SettingsForm = nullptr;
     TFileInfoForm* FileInfoForm = nullptr;
     TAboutForm* AboutForm = nullptr;
+    TConvForm* ConvForm = nullptr;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
