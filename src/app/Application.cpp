@@ -4,6 +4,7 @@
 #include "app/MainForm.h"
 #include "pipeline/ConvForm.h"
 #include "pipeline/CreationRun.h"
+#include "pipeline/MenuForm.h"
 #include "project/Endpoints.h"
 #include "project/ErrorReport.h"
 #include "project/EventsLog.h"
@@ -30,6 +31,9 @@ TApplication::TApplication() {
     MainForm->Shutdown = Shutdown.get();
     AboutForm = std::make_unique<TAboutForm>(ProgramFolder(), endpoints.HomePage, endpoints.SupportPage, MainForm.get());
     FileInfoForm = std::make_unique<TFileInfoForm>(MainForm.get());
+    MenuForm = std::make_unique<TMenuForm>(ProgramFolder(), MainForm->MenuSettings, MainForm->MenuColors,
+                                           MainForm->MenuPreview, MainForm.get());
+    MainForm->MenuForm = MenuForm.get();
     SettingsForm = std::make_unique<TSettingsForm>(DocumentsFolder(), MainForm.get());
     MainForm->SetDialogs(SettingsForm.get(), FileInfoForm.get(), AboutForm.get(), ConvForm.get());
 }
@@ -37,6 +41,8 @@ TApplication::TApplication() {
 TApplication::~TApplication() {
     // Dialogs parented to the main window go first; the reporter outlives every form that reports.
     SettingsForm.reset();
+    MainForm->MenuForm = nullptr;
+    MenuForm.reset();
     FileInfoForm.reset();
     AboutForm.reset();
     ConvForm.reset();

@@ -5,6 +5,7 @@
 
 class TAboutForm;
 class TConvForm;
+class TMenuForm;
 class TShutdown;
 class TErrorForm;
 class TErrorReporter;
@@ -22,6 +23,7 @@ struct TApplication {
     std::unique_ptr<TShutdown> Shutdown;
     std::unique_ptr<TAboutForm> AboutForm;
     std::unique_ptr<TFileInfoForm> FileInfoForm;
+    std::unique_ptr<TMenuForm> MenuForm;
     std::unique_ptr<TSettingsForm> SettingsForm;
 
     TApplication();

@@ -3,6 +3,7 @@
 #include "app/AboutForm.h"
 #include "pipeline/ConvForm.h"
 #include "pipeline/CreationRun.h"
+#include "pipeline/MenuForm.h"
 #include "pipeline/MenuSettings.h"
 #include "project/Endpoints.h"
 #include "project/ErrorReport.h"
@@ -779,8 +780,22 @@ void TMainForm::EditButtonClick() {}
 
 void TMainForm::ClipButtonClick() {}
 
-void TMainForm::DVDMenu1Click() {}
+void TMainForm::DVDMenu1Click() {
+    if (!MenuForm)
+        return;
+    MenuForm->Prepare(VideoFiles);
+    Prompts().ExecDialog(*MenuForm); // OK takes the design over, Cancel leaves it
+    UpdateMenuPreview();
+}
 
-void TMainForm::PrevBackgroundButtonClick() {}
+void TMainForm::PrevBackgroundButtonClick() {
+    MenuSettings.BackgroundImage =
+        AdjacentBackground(ProgramFolder() + QStringLiteral("menu-backgrounds/"), MenuSettings.BackgroundImage, -1);
+    UpdateMenuPreview();
+}
 
-void TMainForm::NextBackgroundButtonClick() {}
+void TMainForm::NextBackgroundButtonClick() {
+    MenuSettings.BackgroundImage =
+        AdjacentBackground(ProgramFolder() + QStringLiteral("menu-backgrounds/"), MenuSettings.BackgroundImage, +1);
+    UpdateMenuPreview();
+}

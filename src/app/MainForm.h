@@ -25,6 +25,7 @@ class TAboutForm;
 class TFileInfoForm;
 class TSettingsForm;
 class TConvForm;
+class TMenuForm;
 class TShutdown;
 
 // A size gauge that writes its own text over the bar.
@@ -170,6 +171,7 @@ public:
     TFileInfoForm* FileInfoForm = nullptr;
     TAboutForm* AboutForm = nullptr;
     TConvForm* ConvForm = nullptr;
+    TMenuForm* MenuForm = nullptr;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
