@@ -7,6 +7,9 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <cmath>
+#include <csignal>
+#include <sys/resource.h>
+#include <QFileInfo>
 
 using namespace TranscodeFixtures;
 
@@ -175,4 +178,128 @@ TEST_F(EncoderTest, MixedTitlesShareOneFrameShapeAndAuthorCleanly) {
         EXPECT_GT(pw.Mean(0, h / 5, 720, h - h / 5), 40);
         ExpectAuthoredCleanly(standard, outs);
     }
+}
+
+// ---- registration -------------------------------------------------------------------------------
+
+TEST_F(EncoderTest, RegistrationRefusesWhatCannotWork) {
+    TFFEncoder enc;
+    QFile(Path("empty.mp4")).open(QIODevice::WriteOnly);
+    {
+        QFile text(Path("notes.mp4"));
+        ASSERT_TRUE(text.open(QIODevice::WriteOnly));
+        text.write(QByteArray(4000, 'x'));
+    }
+    TInputOptions io;
+    for (const QString& bad : {Path("missing.mp4"), Path("empty.mp4"), Path("notes.mp4"), QString()}) {
+        EXPECT_LT(enc.AddTask(bad, &io), 0) << qPrintable(bad);
+        EXPECT_FALSE(enc.LastErrMsg().isEmpty());
+    }
+    io.TimeStart = 5000000; // the clip lasts 2 s
+    EXPECT_LT(enc.AddTask(Path("a43.mp4"), &io), 0);
+    EXPECT_TRUE(enc.LastErrMsg().contains(QLatin1String("beyond"))) << qPrintable(enc.LastErrMsg());
+    io.TimeStart = -1;
+    EXPECT_EQ(enc.TasksCount(), 0);
+
+    ASSERT_EQ(enc.AddTask(Path("a43.mp4"), &io), 0);
+    EXPECT_FALSE(enc.Start(0)) << "a task without an output file cannot run";
+    struct TCase {
+        const char* What;
+        std::function<void(TOutputOptions&, QString&)> Change;
+    };
+    const std::vector<TCase> cases = {
+        {"not a DVD target", [](TOutputOptions& o, QString&) { o.TargetType = ttVCD; }},
+        {"15 fps", [](TOutputOptions& o, QString&) { o.FrameRate = QStringLiteral("15"); }},
+        {"PAL rate on NTSC", [](TOutputOptions& o, QString&) { o.NormType = ntNTSC; }},
+        {"bad frame size", [](TOutputOptions& o, QString&) { o.FrameSize = QStringLiteral("640x480"); }},
+        {"bad aspect", [](TOutputOptions& o, QString&) { o.FrameAspectRatio = QStringLiteral("wide"); }},
+        {"bad filter", [](TOutputOptions& o, QString&) { o.VideoFilters = QStringLiteral("nosuchfilter=1"); }},
+        {"crop outside", [](TOutputOptions& o, QString&) { o.VideoFilters = QStringLiteral("crop=900:100:0:0,scale="); }},
+        {"empty trim", [](TOutputOptions& o, QString&) { o.TimeLength = 0; }},
+        {"no folder", [](TOutputOptions&, QString& f) { f = Path("nofolder/x.mpg"); }},
+        {"over its source", [](TOutputOptions&, QString& f) { f = Path("a43.mp4"); }},
+    };
+    for (const TCase& c : cases) {
+        TOutputOptions o = Dvd(ntPAL);
+        QString file = Path("reg.mpg");
+        c.Change(o, file);
+        EXPECT_FALSE(enc.SetOutputFile(0, file, &o)) << c.What;
+        EXPECT_FALSE(enc.LastErrMsg().isEmpty()) << c.What;
+    }
+    TOutputOptions o = Dvd(ntPAL);
+    EXPECT_FALSE(enc.SetOutputFile(1, Path("reg.mpg"), &o));
+    o.VideoFilters = QStringLiteral("crop=300:220:10:10,scale=");
+    EXPECT_TRUE(enc.SetOutputFile(0, Path("reg.mpg"), &o)) << qPrintable(enc.LastErrMsg());
+    EXPECT_TRUE(enc.RemoveTask(0));
+    EXPECT_FALSE(enc.RemoveTask(0));
+    EXPECT_EQ(enc.TasksCount(), 0);
+}
+
+// ---- bad input while converting -----------------------------------------------------------------
+
+TEST_F(EncoderTest, BadSourcesEndTheTaskWithAReadableErrorAndNoOutput) {
+    // A source that disappears after registration, and one cut short mid-stream.
+    ASSERT_TRUE(QFile::copy(Path("a43.mp4"), Path("vanishing.mp4")));
+    ASSERT_TRUE(Ffmpeg(QStringLiteral("-f lavfi -i testsrc2=s=320x240:r=25:d=3 -f lavfi -i sine=d=3 -c:v libx264 -preset "
+                                      "ultrafast -pix_fmt yuv420p -c:a aac -shortest -movflags +faststart %1")
+                           .arg(Path("full.mp4"))
+                           .split(QLatin1Char(' '))));
+    ASSERT_TRUE(QFile::copy(Path("full.mp4"), Path("truncated.mp4")));
+    struct TCase {
+        QString Source;
+        std::function<void()> AfterRegistration;
+    };
+    const std::vector<TCase> cases = {
+        {Path("vanishing.mp4"), [] { QFile::remove(Path("vanishing.mp4")); }},
+        {Path("truncated.mp4"),
+         [] {
+             QFile f(Path("truncated.mp4"));
+             ASSERT_TRUE(f.resize(f.size() / 3));
+         }},
+    };
+    TFFEncoder enc;
+    for (const TCase& c : cases) {
+        enc.ClearTasks();
+        TInputOptions io;
+        ASSERT_EQ(enc.AddTask(c.Source, &io), 0) << qPrintable(enc.LastErrMsg());
+        TOutputOptions o = Dvd(ntPAL);
+        const QString out = Path("bad.mpg");
+        ASSERT_TRUE(enc.SetOutputFile(0, out, &o));
+        c.AfterRegistration();
+        std::vector<TTerminateInfo> events;
+        enc.OnTerminate = [&](TFFEncoder*, const TTerminateInfo& info) { events.push_back(info); };
+        ASSERT_TRUE(enc.Start(0));
+        ASSERT_EQ(events.size(), 2u);
+        EXPECT_TRUE(events[0].Exception) << qPrintable(c.Source);
+        EXPECT_FALSE(events[0].Finished);
+        EXPECT_TRUE(events[0].ExceptionMsg.contains(QFileInfo(c.Source).fileName())) << qPrintable(events[0].ExceptionMsg);
+        EXPECT_FALSE(QFile::exists(out)) << "the half-written output is removed";
+    }
+    // Still usable afterwards.
+    const TRunResult r = Convert(enc, Path("a43.mp4"), Path("after.mpg"), Dvd(ntPAL));
+    EXPECT_TRUE(r.Ok()) << qPrintable(r.Error());
+}
+
+// A disk that fills up while writing (a file size limit gives the same write failure).
+TEST_F(EncoderTest, FullDiskEndsTheTaskAndRemovesTheOutput) {
+    TFFEncoder enc;
+    TInputOptions io;
+    ASSERT_EQ(enc.AddTask(Path("a43.mp4"), &io), 0);
+    TOutputOptions o = Dvd(ntPAL);
+    const QString out = Path("full.mpg");
+    ASSERT_TRUE(enc.SetOutputFile(0, out, &o));
+    std::vector<TTerminateInfo> events;
+    enc.OnTerminate = [&](TFFEncoder*, const TTerminateInfo& info) { events.push_back(info); };
+    struct rlimit old {};
+    getrlimit(RLIMIT_FSIZE, &old);
+    signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = old;
+    small.rlim_cur = 300 * 1024;
+    setrlimit(RLIMIT_FSIZE, &small);
+    enc.Start(0);
+    setrlimit(RLIMIT_FSIZE, &old);
+    ASSERT_EQ(events.size(), 2u);
+    EXPECT_TRUE(events[0].Exception);
+    EXPECT_TRUE(events[0].ExceptionMsg.contains(QLatin1String("full.mpg"))) << qPrintable(events[0].ExceptionMsg);
+    EXPECT_FALSE(QFile::exists(out));
 }
