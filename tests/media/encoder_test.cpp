@@ -303,3 +303,190 @@ TEST_F(EncoderTest, FullDiskEndsTheTaskAndRemovesTheOutput) {
     EXPECT_TRUE(events[0].ExceptionMsg.contains(QLatin1String("full.mpg"))) << qPrintable(events[0].ExceptionMsg);
     EXPECT_FALSE(QFile::exists(out));
 }
+
+// ---- picture shape ------------------------------------------------------------------------------
+
+namespace {
+
+// Extent of the lit picture inside the frame (bars are black).
+void ActiveArea(const TPicture& p, int* width, int* height) {
+    *width = *height = 0;
+    for (int y = 0; y < p.Height; ++y)
+        if (p.Mean(p.Width / 2 - 4, y, p.Width / 2 + 4, y + 1) > 60)
+            ++*height;
+    for (int x = 0; x < p.Width; ++x)
+        if (p.Mean(x, p.Height / 2 - 4, x + 1, p.Height / 2 + 4) > 60)
+            ++*width;
+}
+
+} // namespace
+
+TEST_F(EncoderTest, AspectChoicesLetterboxAndPillarboxIntoTheDiscFrame) {
+    ASSERT_TRUE(Ffmpeg(QStringLiteral("-f lavfi -i color=c=0xC0C0C0:s=320x240:r=25:d=0.4 -c:v libx264 -preset ultrafast "
+                                      "-pix_fmt yuv420p %1")
+                           .arg(Path("grey43.mp4"))
+                           .split(QLatin1Char(' '))));
+    ASSERT_TRUE(Ffmpeg(QStringLiteral("-f lavfi -i color=c=0xC0C0C0:s=640x360:r=25:d=0.4 -c:v libx264 -preset ultrafast "
+                                      "-pix_fmt yuv420p %1")
+                           .arg(Path("grey169.mp4"))
+                           .split(QLatin1Char(' '))));
+    // Anamorphic: stored 720x576, shown 16:9.
+    ASSERT_TRUE(Ffmpeg(QStringLiteral("-f lavfi -i color=c=0xC0C0C0:s=720x576:r=25:d=0.4 -vf setsar=64/45 -c:v libx264 "
+                                      "-preset ultrafast -pix_fmt yuv420p %1")
+                           .arg(Path("anamorphic.mp4"))
+                           .split(QLatin1Char(' '))));
+    struct TCase {
+        const char* Source;
+        const char* Aspect;
+        const char* Filters;
+        TDiscAspect Disc;
+        int Width, Height; // lit area in the 720x576 frame
+    };
+    const std::vector<TCase> cases = {
+        {"grey43.mp4", "", "", TDiscAspect::Aspect4x3, 720, 576},
+        {"grey169.mp4", "-1", "", TDiscAspect::Aspect4x3, 720, 576},
+        {"grey169.mp4", "", "", TDiscAspect::Aspect4x3, 720, 432},
+        {"anamorphic.mp4", "", "", TDiscAspect::Aspect4x3, 720, 432},
+        {"grey43.mp4", "16:9", "", TDiscAspect::Aspect4x3, 720, 432},
+        {"grey43.mp4", "1.85:1", "", TDiscAspect::Aspect4x3, 720, 415},
+        {"grey43.mp4", "2.35:1", "", TDiscAspect::Aspect4x3, 720, 327},
+        {"grey43.mp4", "4:3", "", TDiscAspect::Aspect16x9, 540, 576},
+        {"grey43.mp4", "2.35:1", "", TDiscAspect::Aspect16x9, 720, 436},
+        {"grey43.mp4", "", "crop=320:180:0:30,scale=", TDiscAspect::Aspect4x3, 720, 432},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(QStringLiteral("%1 aspect \"%2\" filters \"%3\"")
+                         .arg(QLatin1String(c.Source), QLatin1String(c.Aspect), QLatin1String(c.Filters))
+                         .toStdString());
+        TFFEncoder enc;
+        enc.SetDiscAspect(c.Disc);
+        TOutputOptions o = Dvd(ntPAL);
+        o.FrameAspectRatio = QLatin1String(c.Aspect);
+        o.VideoFilters = QLatin1String(c.Filters);
+        const QString out = Path("aspect.mpg");
+        const TRunResult r = Convert(enc, Path(QLatin1String(c.Source)), out, o);
+        ASSERT_TRUE(r.Ok()) << qPrintable(r.Error());
+        TFileFacts f;
+        ASSERT_TRUE(Probe(out, &f));
+        EXPECT_EQ(f.Video()->DisplayAspect, c.Disc == TDiscAspect::Aspect4x3 ? "4:3" : "16:9");
+        std::vector<TPicture> pics;
+        ASSERT_TRUE(DecodePictures(out, &pics));
+        int w = 0, h = 0;
+        ActiveArea(pics[pics.size() / 2], &w, &h);
+        EXPECT_NEAR(w, c.Width, 6);
+        EXPECT_NEAR(h, c.Height, 6);
+    }
+
+    // The disc's frame follows the widest title; a stretched picture does not count.
+    TFFEncoder enc;
+    TInputOptions io;
+    ASSERT_EQ(enc.AddTask(Path("grey43.mp4"), &io), 0);
+    TOutputOptions o = Dvd(ntPAL);
+    ASSERT_TRUE(enc.SetOutputFile(0, Path("d1.mpg"), &o));
+    EXPECT_EQ(enc.DecideDiscAspect(), TDiscAspect::Aspect4x3);
+    ASSERT_EQ(enc.AddTask(Path("grey169.mp4"), &io), 1);
+    o.FrameAspectRatio = QStringLiteral("-1");
+    ASSERT_TRUE(enc.SetOutputFile(1, Path("d2.mpg"), &o));
+    EXPECT_EQ(enc.DecideDiscAspect(), TDiscAspect::Aspect4x3);
+    o.FrameAspectRatio = QStringLiteral("1.85:1");
+    ASSERT_TRUE(enc.SetOutputFile(1, Path("d2.mpg"), &o));
+    EXPECT_EQ(enc.DecideDiscAspect(), TDiscAspect::Aspect16x9);
+}
+
+// ---- interlace ----------------------------------------------------------------------------------
+
+namespace {
+
+// How much neighbouring rows disagree against rows two apart: high on combed pictures.
+double Combing(const TPicture& p) {
+    double sum = 0;
+    int n = 0;
+    for (int y = 2; y + 2 < p.Height; y += 1)
+        for (int x = 0; x < p.Width; x += 4, ++n) {
+            const int a = p.At(x, y - 1), b = p.At(x, y), c = p.At(x, y + 1);
+            sum += std::max(0, std::abs(2 * b - a - c) - std::abs(p.At(x, y + 2) - b) - std::abs(b - p.At(x, y - 2)));
+        }
+    return n ? sum / n : 0;
+}
+
+} // namespace
+
+TEST_F(EncoderTest, InterlacedSourcesKeepTheirFieldsOrLoseTheCombing) {
+    // Fields that really differ: 50 moving pictures a second woven into 25 frames.
+    for (const char* order : {"tff", "bff"}) {
+        const QString mode = QLatin1String(order) == QLatin1String("tff") ? QStringLiteral("interleave_top")
+                                                                          : QStringLiteral("interleave_bottom");
+        const QString field = QLatin1String(order) == QLatin1String("tff") ? QStringLiteral("tff") : QStringLiteral("bff");
+        ASSERT_TRUE(Ffmpeg(QStringLiteral("-f lavfi -i testsrc2=s=720x576:r=50:d=1 -vf tinterlace=mode=%1,setfield=%2 "
+                                          "-c:v mpeg2video -flags +ilme+ildct -top %3 -q:v 2 %4")
+                               .arg(mode, field, field == QLatin1String("tff") ? QStringLiteral("1") : QStringLiteral("0"),
+                                    Path(QStringLiteral("i25%1.ts").arg(field)))
+                               .split(QLatin1Char(' '))));
+    }
+    ASSERT_TRUE(Ffmpeg(QStringLiteral("-f lavfi -i testsrc2=s=720x480:r=60000/1001:d=1 -vf "
+                                      "tinterlace=mode=interleave_top,setfield=tff -c:v mpeg2video -flags +ilme+ildct -top 1 "
+                                      "-q:v 2 %1")
+                           .arg(Path("i30tff.ts"))
+                           .split(QLatin1Char(' '))));
+    struct TCase {
+        const char* Source;
+        TOptionNormType Norm;
+        const char* FieldOrder; // of the output
+    };
+    const std::vector<TCase> cases = {
+        {"i25tff.ts", ntPAL, "tt"},
+        {"i25bff.ts", ntPAL, "bb"},
+        {"i30tff.ts", ntNTSC, "tt"},
+        {"i25tff.ts", ntNTSC, "progressive"},
+        {"i30tff.ts", ntPAL, "progressive"},
+    };
+    double keptCombing = 0;
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Source);
+        TFFEncoder enc;
+        const QString out = Path("interlace.mpg");
+        const TRunResult r = Convert(enc, Path(QLatin1String(c.Source)), out, Dvd(c.Norm));
+        ASSERT_TRUE(r.Ok()) << qPrintable(r.Error());
+        TFileFacts f;
+        ASSERT_TRUE(Probe(out, &f));
+        EXPECT_EQ(f.Video()->FieldOrder, c.FieldOrder);
+        std::vector<TPicture> pics;
+        ASSERT_TRUE(DecodePictures(out, &pics));
+        const TPicture& p = pics[pics.size() / 2];
+        const bool kept = QLatin1String(c.FieldOrder) != QLatin1String("progressive");
+        EXPECT_EQ(p.Interlaced, kept);
+        if (kept) {
+            EXPECT_EQ(p.TopFieldFirst, QLatin1String(c.FieldOrder) == QLatin1String("tt"));
+            keptCombing = std::max(keptCombing, Combing(p));
+        } else {
+            EXPECT_LT(Combing(p), keptCombing / 3) << "a converted interlaced source shows no combing";
+        }
+    }
+}
+
+// ---- sources missing a stream -------------------------------------------------------------------
+
+TEST_F(EncoderTest, SoundOnlySourceGetsABlackPictureAndSilentSourceGetsSilence) {
+    ASSERT_TRUE(Ffmpeg(QStringLiteral("-f lavfi -i sine=d=1.5 -c:a aac %1").arg(Path("sound.m4a")).split(QLatin1Char(' '))));
+    TFFEncoder enc;
+    const TRunResult r = Convert(enc, Path("sound.m4a"), Path("sound.mpg"), Dvd(ntNTSC));
+    ASSERT_TRUE(r.Ok()) << qPrintable(r.Error());
+    TFileFacts f;
+    ASSERT_TRUE(Probe(Path("sound.mpg"), &f));
+    ASSERT_TRUE(f.Video() && f.Audio());
+    EXPECT_EQ(f.Video()->Height, 480);
+    EXPECT_NEAR(f.Video()->Duration, 1.5, 0.1);
+    std::vector<TPicture> pics;
+    ASSERT_TRUE(DecodePictures(Path("sound.mpg"), &pics));
+    EXPECT_LT(pics.back().Mean(0, 0, 720, 480), 20);
+
+    const TRunResult r2 = Convert(enc, Path("wide.mkv"), Path("silent.mpg"), Dvd(ntPAL));
+    ASSERT_TRUE(r2.Ok()) << qPrintable(r2.Error());
+    std::vector<float> samples;
+    int rate = 0;
+    double start = 0;
+    ASSERT_TRUE(DecodeSound(Path("silent.mpg"), &samples, &rate, &start));
+    EXPECT_EQ(rate, 48000);
+    EXPECT_NEAR(samples.size() / 48000.0, 2.0, 0.05);
+    EXPECT_LT(*std::max_element(samples.begin(), samples.end()), 0.01f);
+}
