@@ -490,3 +490,47 @@ TEST_F(EncoderTest, SoundOnlySourceGetsABlackPictureAndSilentSourceGetsSilence) 
     EXPECT_NEAR(samples.size() / 48000.0, 2.0, 0.05);
     EXPECT_LT(*std::max_element(samples.begin(), samples.end()), 0.01f);
 }
+
+// ---- filling the disc ---------------------------------------------------------------------------
+
+TEST_F(EncoderTest, BitRateFillsTheDiscWithoutOverflowingIt) {
+    const int64_t hour = 3600LL * 1000000;
+    for (TDiscType disc : {TDiscType::DVD5, TDiscType::DVD9}) {
+        const int64_t capacity = TFFEncoder::DiscCapacityBytes(disc);
+        int64_t previous = INT64_MAX;
+        for (int64_t length : {hour / 6, hour, 2 * hour, 3 * hour, 4 * hour, 6 * hour, 12 * hour}) {
+            const int64_t rate = TFFEncoder::FitVideoBitRate(length, disc);
+            EXPECT_GE(rate, 2000000);
+            EXPECT_LE(rate, 8000000);
+            EXPECT_LE(rate, previous) << "longer title lists never get a higher rate";
+            previous = rate;
+            if (rate > 2000000) {
+                EXPECT_LT(TFFEncoder::PlannedTitleBytes(length, rate), capacity * 97 / 100) << length;
+            }
+            if (rate < 8000000 && rate > 2000000) {
+                EXPECT_GT(TFFEncoder::PlannedTitleBytes(length, rate), capacity * 85 / 100) << "the disc is used";
+            }
+        }
+    }
+    EXPECT_EQ(TFFEncoder::DiscCapacityBytes(TDiscType::DVD5), 2295104LL * 2048);
+    EXPECT_EQ(TFFEncoder::DiscCapacityBytes(TDiscType::DVD9), 4171712LL * 2048);
+    EXPECT_EQ(TFFEncoder::FitVideoBitRate(hour / 2, TDiscType::DVD5), 8000000);
+    EXPECT_EQ(TFFEncoder::FitVideoBitRate(12 * hour, TDiscType::DVD5), 2000000);
+
+    // A real conversion keeps to the plan: a grainy picture at the rate of a three-hour title
+    // list, long enough for the encoder's rate control to settle.
+    ASSERT_TRUE(Ffmpeg(QStringLiteral("-f lavfi -i testsrc2=s=720x576:r=25:d=10 -f lavfi -i sine=d=10 -vf noise=alls=20:allf=t "
+                                      "-c:v libx264 -preset ultrafast -qp 5 -pix_fmt yuv420p -c:a aac -shortest %1")
+                           .arg(Path("noisy.mp4"))
+                           .split(QLatin1Char(' '))));
+    TFFEncoder enc;
+    enc.SetDiscType(TDiscType::DVD5);
+    enc.SetTotalTitleLength(3 * hour);
+    const QString out = Path("planned.mpg");
+    const TRunResult r = Convert(enc, Path("noisy.mp4"), out, Dvd(ntPAL));
+    ASSERT_TRUE(r.Ok()) << qPrintable(r.Error());
+    const int64_t rate = TFFEncoder::FitVideoBitRate(3 * hour, TDiscType::DVD5);
+    const int64_t size = QFileInfo(out).size();
+    EXPECT_LE(size, TFFEncoder::PlannedTitleBytes(10000000, rate));
+    EXPECT_GT(size, TFFEncoder::PlannedTitleBytes(10000000, rate) * 8 / 10) << "the rate is used, not undershot";
+}
