@@ -364,6 +364,16 @@ void TTranscoder::OpenSource() {
     const int64_t start = In->start_time != AV_NOPTS_VALUE ? In->start_time : 0;
     const int64_t trim = std::max<int64_t>(T.Input.TimeStart, 0);
     TrimAbsUs = start + trim;
+    if (trim == 0 && VIdx >= 0) {
+        // Untrimmed, the output starts with the first picture: a picture a few milliseconds after
+        // the file's start would otherwise be rounded onto the frame grid and drift off the sound.
+        const AVStream* vs = In->streams[VIdx];
+        if (vs->start_time != AV_NOPTS_VALUE) {
+            const int64_t videoStart = av_rescale_q(vs->start_time, vs->time_base, AV_TIME_BASE_Q);
+            if (videoStart > start && videoStart - start < 1000000)
+                TrimAbsUs = videoStart;
+        }
+    }
     if (trim > 0) {
         // Land a little before the trim point: the frames up to it are decoded and dropped, so
         // the first picture is exact even where the container seeks only roughly.

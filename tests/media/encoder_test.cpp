@@ -7,6 +7,9 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <cmath>
+#include <csignal>
+#include <sys/resource.h>
+#include <QFileInfo>
 
 using namespace TranscodeFixtures;
 
@@ -175,4 +178,359 @@ TEST_F(EncoderTest, MixedTitlesShareOneFrameShapeAndAuthorCleanly) {
         EXPECT_GT(pw.Mean(0, h / 5, 720, h - h / 5), 40);
         ExpectAuthoredCleanly(standard, outs);
     }
+}
+
+// ---- registration -------------------------------------------------------------------------------
+
+TEST_F(EncoderTest, RegistrationRefusesWhatCannotWork) {
+    TFFEncoder enc;
+    QFile(Path("empty.mp4")).open(QIODevice::WriteOnly);
+    {
+        QFile text(Path("notes.mp4"));
+        ASSERT_TRUE(text.open(QIODevice::WriteOnly));
+        text.write(QByteArray(4000, 'x'));
+    }
+    TInputOptions io;
+    for (const QString& bad : {Path("missing.mp4"), Path("empty.mp4"), Path("notes.mp4"), QString()}) {
+        EXPECT_LT(enc.AddTask(bad, &io), 0) << qPrintable(bad);
+        EXPECT_FALSE(enc.LastErrMsg().isEmpty());
+    }
+    io.TimeStart = 5000000; // the clip lasts 2 s
+    EXPECT_LT(enc.AddTask(Path("a43.mp4"), &io), 0);
+    EXPECT_TRUE(enc.LastErrMsg().contains(QLatin1String("beyond"))) << qPrintable(enc.LastErrMsg());
+    io.TimeStart = -1;
+    EXPECT_EQ(enc.TasksCount(), 0);
+
+    ASSERT_EQ(enc.AddTask(Path("a43.mp4"), &io), 0);
+    EXPECT_FALSE(enc.Start(0)) << "a task without an output file cannot run";
+    struct TCase {
+        const char* What;
+        std::function<void(TOutputOptions&, QString&)> Change;
+    };
+    const std::vector<TCase> cases = {
+        {"not a DVD target", [](TOutputOptions& o, QString&) { o.TargetType = ttVCD; }},
+        {"15 fps", [](TOutputOptions& o, QString&) { o.FrameRate = QStringLiteral("15"); }},
+        {"PAL rate on NTSC", [](TOutputOptions& o, QString&) { o.NormType = ntNTSC; }},
+        {"bad frame size", [](TOutputOptions& o, QString&) { o.FrameSize = QStringLiteral("640x480"); }},
+        {"bad aspect", [](TOutputOptions& o, QString&) { o.FrameAspectRatio = QStringLiteral("wide"); }},
+        {"bad filter", [](TOutputOptions& o, QString&) { o.VideoFilters = QStringLiteral("nosuchfilter=1"); }},
+        {"crop outside", [](TOutputOptions& o, QString&) { o.VideoFilters = QStringLiteral("crop=900:100:0:0,scale="); }},
+        {"empty trim", [](TOutputOptions& o, QString&) { o.TimeLength = 0; }},
+        {"no folder", [](TOutputOptions&, QString& f) { f = Path("nofolder/x.mpg"); }},
+        {"over its source", [](TOutputOptions&, QString& f) { f = Path("a43.mp4"); }},
+    };
+    for (const TCase& c : cases) {
+        TOutputOptions o = Dvd(ntPAL);
+        QString file = Path("reg.mpg");
+        c.Change(o, file);
+        EXPECT_FALSE(enc.SetOutputFile(0, file, &o)) << c.What;
+        EXPECT_FALSE(enc.LastErrMsg().isEmpty()) << c.What;
+    }
+    TOutputOptions o = Dvd(ntPAL);
+    EXPECT_FALSE(enc.SetOutputFile(1, Path("reg.mpg"), &o));
+    o.VideoFilters = QStringLiteral("crop=300:220:10:10,scale=");
+    EXPECT_TRUE(enc.SetOutputFile(0, Path("reg.mpg"), &o)) << qPrintable(enc.LastErrMsg());
+    EXPECT_TRUE(enc.RemoveTask(0));
+    EXPECT_FALSE(enc.RemoveTask(0));
+    EXPECT_EQ(enc.TasksCount(), 0);
+}
+
+// ---- bad input while converting -----------------------------------------------------------------
+
+TEST_F(EncoderTest, BadSourcesEndTheTaskWithAReadableErrorAndNoOutput) {
+    // A source that disappears after registration, and one cut short mid-stream.
+    ASSERT_TRUE(QFile::copy(Path("a43.mp4"), Path("vanishing.mp4")));
+    ASSERT_TRUE(Ffmpeg(QStringLiteral("-f lavfi -i testsrc2=s=320x240:r=25:d=3 -f lavfi -i sine=d=3 -c:v libx264 -preset "
+                                      "ultrafast -pix_fmt yuv420p -c:a aac -shortest -movflags +faststart %1")
+                           .arg(Path("full.mp4"))
+                           .split(QLatin1Char(' '))));
+    ASSERT_TRUE(QFile::copy(Path("full.mp4"), Path("truncated.mp4")));
+    struct TCase {
+        QString Source;
+        std::function<void()> AfterRegistration;
+    };
+    const std::vector<TCase> cases = {
+        {Path("vanishing.mp4"), [] { QFile::remove(Path("vanishing.mp4")); }},
+        {Path("truncated.mp4"),
+         [] {
+             QFile f(Path("truncated.mp4"));
+             ASSERT_TRUE(f.resize(f.size() / 3));
+         }},
+    };
+    TFFEncoder enc;
+    for (const TCase& c : cases) {
+        enc.ClearTasks();
+        TInputOptions io;
+        ASSERT_EQ(enc.AddTask(c.Source, &io), 0) << qPrintable(enc.LastErrMsg());
+        TOutputOptions o = Dvd(ntPAL);
+        const QString out = Path("bad.mpg");
+        ASSERT_TRUE(enc.SetOutputFile(0, out, &o));
+        c.AfterRegistration();
+        std::vector<TTerminateInfo> events;
+        enc.OnTerminate = [&](TFFEncoder*, const TTerminateInfo& info) { events.push_back(info); };
+        ASSERT_TRUE(enc.Start(0));
+        ASSERT_EQ(events.size(), 2u);
+        EXPECT_TRUE(events[0].Exception) << qPrintable(c.Source);
+        EXPECT_FALSE(events[0].Finished);
+        EXPECT_TRUE(events[0].ExceptionMsg.contains(QFileInfo(c.Source).fileName())) << qPrintable(events[0].ExceptionMsg);
+        EXPECT_FALSE(QFile::exists(out)) << "the half-written output is removed";
+    }
+    // Still usable afterwards.
+    const TRunResult r = Convert(enc, Path("a43.mp4"), Path("after.mpg"), Dvd(ntPAL));
+    EXPECT_TRUE(r.Ok()) << qPrintable(r.Error());
+}
+
+// A disk that fills up while writing (a file size limit gives the same write failure).
+TEST_F(EncoderTest, FullDiskEndsTheTaskAndRemovesTheOutput) {
+    TFFEncoder enc;
+    TInputOptions io;
+    ASSERT_EQ(enc.AddTask(Path("a43.mp4"), &io), 0);
+    TOutputOptions o = Dvd(ntPAL);
+    const QString out = Path("full.mpg");
+    ASSERT_TRUE(enc.SetOutputFile(0, out, &o));
+    std::vector<TTerminateInfo> events;
+    enc.OnTerminate = [&](TFFEncoder*, const TTerminateInfo& info) { events.push_back(info); };
+    struct rlimit old {};
+    getrlimit(RLIMIT_FSIZE, &old);
+    signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = old;
+    small.rlim_cur = 300 * 1024;
+    setrlimit(RLIMIT_FSIZE, &small);
+    enc.Start(0);
+    setrlimit(RLIMIT_FSIZE, &old);
+    ASSERT_EQ(events.size(), 2u);
+    EXPECT_TRUE(events[0].Exception);
+    EXPECT_TRUE(events[0].ExceptionMsg.contains(QLatin1String("full.mpg"))) << qPrintable(events[0].ExceptionMsg);
+    EXPECT_FALSE(QFile::exists(out));
+}
+
+// ---- picture shape ------------------------------------------------------------------------------
+
+namespace {
+
+// Extent of the lit picture inside the frame (bars are black).
+void ActiveArea(const TPicture& p, int* width, int* height) {
+    *width = *height = 0;
+    for (int y = 0; y < p.Height; ++y)
+        if (p.Mean(p.Width / 2 - 4, y, p.Width / 2 + 4, y + 1) > 60)
+            ++*height;
+    for (int x = 0; x < p.Width; ++x)
+        if (p.Mean(x, p.Height / 2 - 4, x + 1, p.Height / 2 + 4) > 60)
+            ++*width;
+}
+
+} // namespace
+
+TEST_F(EncoderTest, AspectChoicesLetterboxAndPillarboxIntoTheDiscFrame) {
+    ASSERT_TRUE(Ffmpeg(QStringLiteral("-f lavfi -i color=c=0xC0C0C0:s=320x240:r=25:d=0.4 -c:v libx264 -preset ultrafast "
+                                      "-pix_fmt yuv420p %1")
+                           .arg(Path("grey43.mp4"))
+                           .split(QLatin1Char(' '))));
+    ASSERT_TRUE(Ffmpeg(QStringLiteral("-f lavfi -i color=c=0xC0C0C0:s=640x360:r=25:d=0.4 -c:v libx264 -preset ultrafast "
+                                      "-pix_fmt yuv420p %1")
+                           .arg(Path("grey169.mp4"))
+                           .split(QLatin1Char(' '))));
+    // Anamorphic: stored 720x576, shown 16:9.
+    ASSERT_TRUE(Ffmpeg(QStringLiteral("-f lavfi -i color=c=0xC0C0C0:s=720x576:r=25:d=0.4 -vf setsar=64/45 -c:v libx264 "
+                                      "-preset ultrafast -pix_fmt yuv420p %1")
+                           .arg(Path("anamorphic.mp4"))
+                           .split(QLatin1Char(' '))));
+    struct TCase {
+        const char* Source;
+        const char* Aspect;
+        const char* Filters;
+        TDiscAspect Disc;
+        int Width, Height; // lit area in the 720x576 frame
+    };
+    const std::vector<TCase> cases = {
+        {"grey43.mp4", "", "", TDiscAspect::Aspect4x3, 720, 576},
+        {"grey169.mp4", "-1", "", TDiscAspect::Aspect4x3, 720, 576},
+        {"grey169.mp4", "", "", TDiscAspect::Aspect4x3, 720, 432},
+        {"anamorphic.mp4", "", "", TDiscAspect::Aspect4x3, 720, 432},
+        {"grey43.mp4", "16:9", "", TDiscAspect::Aspect4x3, 720, 432},
+        {"grey43.mp4", "1.85:1", "", TDiscAspect::Aspect4x3, 720, 415},
+        {"grey43.mp4", "2.35:1", "", TDiscAspect::Aspect4x3, 720, 327},
+        {"grey43.mp4", "4:3", "", TDiscAspect::Aspect16x9, 540, 576},
+        {"grey43.mp4", "2.35:1", "", TDiscAspect::Aspect16x9, 720, 436},
+        {"grey43.mp4", "", "crop=320:180:0:30,scale=", TDiscAspect::Aspect4x3, 720, 432},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(QStringLiteral("%1 aspect \"%2\" filters \"%3\"")
+                         .arg(QLatin1String(c.Source), QLatin1String(c.Aspect), QLatin1String(c.Filters))
+                         .toStdString());
+        TFFEncoder enc;
+        enc.SetDiscAspect(c.Disc);
+        TOutputOptions o = Dvd(ntPAL);
+        o.FrameAspectRatio = QLatin1String(c.Aspect);
+        o.VideoFilters = QLatin1String(c.Filters);
+        const QString out = Path("aspect.mpg");
+        const TRunResult r = Convert(enc, Path(QLatin1String(c.Source)), out, o);
+        ASSERT_TRUE(r.Ok()) << qPrintable(r.Error());
+        TFileFacts f;
+        ASSERT_TRUE(Probe(out, &f));
+        EXPECT_EQ(f.Video()->DisplayAspect, c.Disc == TDiscAspect::Aspect4x3 ? "4:3" : "16:9");
+        std::vector<TPicture> pics;
+        ASSERT_TRUE(DecodePictures(out, &pics));
+        int w = 0, h = 0;
+        ActiveArea(pics[pics.size() / 2], &w, &h);
+        EXPECT_NEAR(w, c.Width, 6);
+        EXPECT_NEAR(h, c.Height, 6);
+    }
+
+    // The disc's frame follows the widest title; a stretched picture does not count.
+    TFFEncoder enc;
+    TInputOptions io;
+    ASSERT_EQ(enc.AddTask(Path("grey43.mp4"), &io), 0);
+    TOutputOptions o = Dvd(ntPAL);
+    ASSERT_TRUE(enc.SetOutputFile(0, Path("d1.mpg"), &o));
+    EXPECT_EQ(enc.DecideDiscAspect(), TDiscAspect::Aspect4x3);
+    ASSERT_EQ(enc.AddTask(Path("grey169.mp4"), &io), 1);
+    o.FrameAspectRatio = QStringLiteral("-1");
+    ASSERT_TRUE(enc.SetOutputFile(1, Path("d2.mpg"), &o));
+    EXPECT_EQ(enc.DecideDiscAspect(), TDiscAspect::Aspect4x3);
+    o.FrameAspectRatio = QStringLiteral("1.85:1");
+    ASSERT_TRUE(enc.SetOutputFile(1, Path("d2.mpg"), &o));
+    EXPECT_EQ(enc.DecideDiscAspect(), TDiscAspect::Aspect16x9);
+}
+
+// ---- interlace ----------------------------------------------------------------------------------
+
+namespace {
+
+// How much neighbouring rows disagree against rows two apart: high on combed pictures.
+double Combing(const TPicture& p) {
+    double sum = 0;
+    int n = 0;
+    for (int y = 2; y + 2 < p.Height; y += 1)
+        for (int x = 0; x < p.Width; x += 4, ++n) {
+            const int a = p.At(x, y - 1), b = p.At(x, y), c = p.At(x, y + 1);
+            sum += std::max(0, std::abs(2 * b - a - c) - std::abs(p.At(x, y + 2) - b) - std::abs(b - p.At(x, y - 2)));
+        }
+    return n ? sum / n : 0;
+}
+
+} // namespace
+
+TEST_F(EncoderTest, InterlacedSourcesKeepTheirFieldsOrLoseTheCombing) {
+    // Fields that really differ: 50 moving pictures a second woven into 25 frames.
+    for (const char* order : {"tff", "bff"}) {
+        const QString mode = QLatin1String(order) == QLatin1String("tff") ? QStringLiteral("interleave_top")
+                                                                          : QStringLiteral("interleave_bottom");
+        const QString field = QLatin1String(order) == QLatin1String("tff") ? QStringLiteral("tff") : QStringLiteral("bff");
+        ASSERT_TRUE(Ffmpeg(QStringLiteral("-f lavfi -i testsrc2=s=720x576:r=50:d=1 -vf tinterlace=mode=%1,setfield=%2 "
+                                          "-c:v mpeg2video -flags +ilme+ildct -top %3 -q:v 2 %4")
+                               .arg(mode, field, field == QLatin1String("tff") ? QStringLiteral("1") : QStringLiteral("0"),
+                                    Path(QStringLiteral("i25%1.ts").arg(field)))
+                               .split(QLatin1Char(' '))));
+    }
+    ASSERT_TRUE(Ffmpeg(QStringLiteral("-f lavfi -i testsrc2=s=720x480:r=60000/1001:d=1 -vf "
+                                      "tinterlace=mode=interleave_top,setfield=tff -c:v mpeg2video -flags +ilme+ildct -top 1 "
+                                      "-q:v 2 %1")
+                           .arg(Path("i30tff.ts"))
+                           .split(QLatin1Char(' '))));
+    struct TCase {
+        const char* Source;
+        TOptionNormType Norm;
+        const char* FieldOrder; // of the output
+    };
+    const std::vector<TCase> cases = {
+        {"i25tff.ts", ntPAL, "tt"},
+        {"i25bff.ts", ntPAL, "bb"},
+        {"i30tff.ts", ntNTSC, "tt"},
+        {"i25tff.ts", ntNTSC, "progressive"},
+        {"i30tff.ts", ntPAL, "progressive"},
+    };
+    double keptCombing = 0;
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Source);
+        TFFEncoder enc;
+        const QString out = Path("interlace.mpg");
+        const TRunResult r = Convert(enc, Path(QLatin1String(c.Source)), out, Dvd(c.Norm));
+        ASSERT_TRUE(r.Ok()) << qPrintable(r.Error());
+        TFileFacts f;
+        ASSERT_TRUE(Probe(out, &f));
+        EXPECT_EQ(f.Video()->FieldOrder, c.FieldOrder);
+        std::vector<TPicture> pics;
+        ASSERT_TRUE(DecodePictures(out, &pics));
+        const TPicture& p = pics[pics.size() / 2];
+        const bool kept = QLatin1String(c.FieldOrder) != QLatin1String("progressive");
+        EXPECT_EQ(p.Interlaced, kept);
+        if (kept) {
+            EXPECT_EQ(p.TopFieldFirst, QLatin1String(c.FieldOrder) == QLatin1String("tt"));
+            keptCombing = std::max(keptCombing, Combing(p));
+        } else {
+            EXPECT_LT(Combing(p), keptCombing / 3) << "a converted interlaced source shows no combing";
+        }
+    }
+}
+
+// ---- sources missing a stream -------------------------------------------------------------------
+
+TEST_F(EncoderTest, SoundOnlySourceGetsABlackPictureAndSilentSourceGetsSilence) {
+    ASSERT_TRUE(Ffmpeg(QStringLiteral("-f lavfi -i sine=d=1.5 -c:a aac %1").arg(Path("sound.m4a")).split(QLatin1Char(' '))));
+    TFFEncoder enc;
+    const TRunResult r = Convert(enc, Path("sound.m4a"), Path("sound.mpg"), Dvd(ntNTSC));
+    ASSERT_TRUE(r.Ok()) << qPrintable(r.Error());
+    TFileFacts f;
+    ASSERT_TRUE(Probe(Path("sound.mpg"), &f));
+    ASSERT_TRUE(f.Video() && f.Audio());
+    EXPECT_EQ(f.Video()->Height, 480);
+    EXPECT_NEAR(f.Video()->Duration, 1.5, 0.1);
+    std::vector<TPicture> pics;
+    ASSERT_TRUE(DecodePictures(Path("sound.mpg"), &pics));
+    EXPECT_LT(pics.back().Mean(0, 0, 720, 480), 20);
+
+    const TRunResult r2 = Convert(enc, Path("wide.mkv"), Path("silent.mpg"), Dvd(ntPAL));
+    ASSERT_TRUE(r2.Ok()) << qPrintable(r2.Error());
+    std::vector<float> samples;
+    int rate = 0;
+    double start = 0;
+    ASSERT_TRUE(DecodeSound(Path("silent.mpg"), &samples, &rate, &start));
+    EXPECT_EQ(rate, 48000);
+    EXPECT_NEAR(samples.size() / 48000.0, 2.0, 0.05);
+    EXPECT_LT(*std::max_element(samples.begin(), samples.end()), 0.01f);
+}
+
+// ---- filling the disc ---------------------------------------------------------------------------
+
+TEST_F(EncoderTest, BitRateFillsTheDiscWithoutOverflowingIt) {
+    const int64_t hour = 3600LL * 1000000;
+    for (TDiscType disc : {TDiscType::DVD5, TDiscType::DVD9}) {
+        const int64_t capacity = TFFEncoder::DiscCapacityBytes(disc);
+        int64_t previous = INT64_MAX;
+        for (int64_t length : {hour / 6, hour, 2 * hour, 3 * hour, 4 * hour, 6 * hour, 12 * hour}) {
+            const int64_t rate = TFFEncoder::FitVideoBitRate(length, disc);
+            EXPECT_GE(rate, 2000000);
+            EXPECT_LE(rate, 8000000);
+            EXPECT_LE(rate, previous) << "longer title lists never get a higher rate";
+            previous = rate;
+            if (rate > 2000000) {
+                EXPECT_LT(TFFEncoder::PlannedTitleBytes(length, rate), capacity * 97 / 100) << length;
+            }
+            if (rate < 8000000 && rate > 2000000) {
+                EXPECT_GT(TFFEncoder::PlannedTitleBytes(length, rate), capacity * 85 / 100) << "the disc is used";
+            }
+        }
+    }
+    EXPECT_EQ(TFFEncoder::DiscCapacityBytes(TDiscType::DVD5), 2295104LL * 2048);
+    EXPECT_EQ(TFFEncoder::DiscCapacityBytes(TDiscType::DVD9), 4171712LL * 2048);
+    EXPECT_EQ(TFFEncoder::FitVideoBitRate(hour / 2, TDiscType::DVD5), 8000000);
+    EXPECT_EQ(TFFEncoder::FitVideoBitRate(12 * hour, TDiscType::DVD5), 2000000);
+
+    // A real conversion keeps to the plan: a grainy picture at the rate of a three-hour title
+    // list, long enough for the encoder's rate control to settle.
+    ASSERT_TRUE(Ffmpeg(QStringLiteral("-f lavfi -i testsrc2=s=720x576:r=25:d=10 -f lavfi -i sine=d=10 -vf noise=alls=20:allf=t "
+                                      "-c:v libx264 -preset ultrafast -qp 5 -pix_fmt yuv420p -c:a aac -shortest %1")
+                           .arg(Path("noisy.mp4"))
+                           .split(QLatin1Char(' '))));
+    TFFEncoder enc;
+    enc.SetDiscType(TDiscType::DVD5);
+    enc.SetTotalTitleLength(3 * hour);
+    const QString out = Path("planned.mpg");
+    const TRunResult r = Convert(enc, Path("noisy.mp4"), out, Dvd(ntPAL));
+    ASSERT_TRUE(r.Ok()) << qPrintable(r.Error());
+    const int64_t rate = TFFEncoder::FitVideoBitRate(3 * hour, TDiscType::DVD5);
+    const int64_t size = QFileInfo(out).size();
+    EXPECT_LE(size, TFFEncoder::PlannedTitleBytes(10000000, rate));
+    EXPECT_GT(size, TFFEncoder::PlannedTitleBytes(10000000, rate) * 8 / 10) << "the rate is used, not undershot";
 }
