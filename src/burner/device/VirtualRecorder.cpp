@@ -984,7 +984,7 @@ void TVirtualRecorder::ReadBufferCapacity(TSRB_ExecSCSICmd& srb, TAnswer&) {
 int TVirtualRecorder::OpenTrackAt(uint32_t lba) const {
     for (size_t i = 0; i < FDisc.Tracks.size(); ++i) {
         const auto& t = FDisc.Tracks[i];
-        if (!t.Closed && t.Start + t.Written == lba)
+        if (!t.Closed && t.Written < t.Size && t.Start + t.Written == lba)
             return int(i);
     }
     return -1;
@@ -1021,6 +1021,12 @@ void TVirtualRecorder::Write(TSRB_ExecSCSICmd& srb, TAnswer& answer) {
         }
         if (uint64_t(lba) + blocks > FDisc.Capacity) {
             answer.Fail(sense::IllegalRequest, sense::AscLbaOutOfRange, 0x00);
+            return;
+        }
+    } else if (simulate) {
+        // A simulated write records nothing, so the next writable address never moves.
+        if (FDisc.Finalized || uint64_t(lba) + blocks > FDisc.Capacity) {
+            answer.Fail(sense::IllegalRequest, sense::AscLbaOutOfRange, 0x02);
             return;
         }
     } else {
