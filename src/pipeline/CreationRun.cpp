@@ -74,6 +74,7 @@ qint64 TCreationRun::RemainingMs(double fraction, qint64 elapsedMs) {
 TCreationRun::TResult TCreationRun::Run(const TVideoFiles& files, const TMenuSettings& menu,
                                         const TRunSettings& settings) {
     Result = TResult::None;
+    Refusal = TRefusal::None;
     Step = TStep::Idle;
     if (!Prepare(files, menu, settings)) {
         if (Result == TResult::None)
@@ -137,6 +138,7 @@ bool TCreationRun::Prepare(const TVideoFiles& files, const TMenuSettings& menu, 
                              QStringLiteral("There are no titles to put on the disc. Add video files first."),
                              QMessageBox::Information, QMessageBox::Ok);
         Result = TResult::Refused;
+        Refusal = TRefusal::NoTitles;
         return false;
     }
     const int capacity = DiscCapacity[settings.DiscType == 1 ? 1 : 0];
@@ -146,6 +148,7 @@ bool TCreationRun::Prepare(const TVideoFiles& files, const TMenuSettings& menu, 
                              QStringLiteral("The ouput size may be over the selected disk.\r\nWould you like to continue?"),
                              QMessageBox::Warning, QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes) {
         Result = TResult::Refused;
+        Refusal = TRefusal::Capacity;
         return false;
     }
     const TFreeSpace space = FreeSpaceOf(settings.TempFolder);
@@ -161,6 +164,7 @@ bool TCreationRun::Prepare(const TVideoFiles& files, const TMenuSettings& menu, 
                                  QStringLiteral(" MB required for temporary files to continue."),
                              QMessageBox::Warning, QMessageBox::Ok);
         Result = TResult::Refused;
+        Refusal = TRefusal::FreeSpace;
         return false;
     }
     FView.SetCurrentMax(100);
@@ -171,6 +175,7 @@ bool TCreationRun::Prepare(const TVideoFiles& files, const TMenuSettings& menu, 
                                  QStringLiteral("Cannot load the menu background picture \"%1\".").arg(menu.BackgroundImage),
                                  QMessageBox::Critical, QMessageBox::Ok);
             Result = TResult::Refused;
+            Refusal = TRefusal::Background;
             return false;
         }
     }

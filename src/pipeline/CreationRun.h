@@ -39,6 +39,8 @@ class TCreationRun : public QObject {
 public:
     enum class TStep { Idle, Converting, Subpictures, Authoring, Burning, Done };
     enum class TResult { None, Refused, Failed, Cancelled, Succeeded };
+    // Why a run did not start.
+    enum class TRefusal { None, NoTitles, Capacity, FreeSpace, Background };
 
     TCreationRun(TFFEncoder& encoder, TFrameInputAdapter& adapter, TRunView& view, QObject* parent = nullptr);
     ~TCreationRun() override;
@@ -60,6 +62,7 @@ public:
     QDateTime ConversionStart;
     std::atomic<TStep> Step{TStep::Idle};
     TResult Result = TResult::None;
+    TRefusal Refusal = TRefusal::None;
     TShutdown* Shutdown = nullptr;
 
     // Runs a change of the view on the GUI thread (waiting for it when called from elsewhere).

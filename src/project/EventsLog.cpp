@@ -32,6 +32,7 @@ void TLogForm::AppendLine(const QString& line) {
     }
     FLines << line;
     mmoLog->appendPlainText(line);
+    emit LineAppended(line);
 }
 
 namespace {

@@ -17,6 +17,9 @@ public:
 
     QPlainTextEdit* mmoLog = nullptr;
 
+signals:
+    void LineAppended(const QString& line);
+
 private:
     QStringList FLines;
 };
