@@ -178,6 +178,28 @@ QImage Logo() {
     return img;
 }
 
+QImage Icon() {
+    QImage img(256, 256, QImage::Format_ARGB32);
+    img.fill(Qt::transparent);
+    QPainter p(&img);
+    p.setRenderHint(QPainter::Antialiasing);
+    QRadialGradient disc(QPointF(110, 100), 150);
+    disc.setColorAt(0, QColor(0xf4, 0xf7, 0xfd));
+    disc.setColorAt(0.5, QColor(0x9d, 0xb8, 0xea));
+    disc.setColorAt(1, QColor(0x2f, 0x4f, 0x9a));
+    p.setBrush(disc);
+    p.setPen(QPen(QColor(0x23, 0x36, 0x6b), 4));
+    p.drawEllipse(QPointF(128, 128), 118, 118);
+    p.setBrush(Qt::white);
+    p.drawEllipse(QPointF(128, 128), 22, 22);
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(0x2f, 0x7d, 0x32));
+    QPolygonF play;
+    play << QPointF(150, 170) << QPointF(150, 240) << QPointF(210, 205);
+    p.drawPolygon(play);
+    return img;
+}
+
 QImage GettingStarted() {
     QImage img = Gradient(640, 420, {{0, QColor(0xf7, 0xf9, 0xfc)}, {1, QColor(0xe3, 0xea, 0xf4)}});
     QPainter p(&img);
@@ -259,5 +281,6 @@ int main(int argc, char** argv) {
     for (const auto& [name, draw] : backgrounds)
         ok = Save(draw(), out + QStringLiteral("/menu-backgrounds/%1.jpg").arg(QString::fromLatin1(name)), "JPEG", 92) && ok;
     ok = ColorMaps(out) && ok;
+    ok = Save(Icon(), out + QStringLiteral("/ordavine.png"), "PNG") && ok;
     return ok ? 0 : 1;
 }

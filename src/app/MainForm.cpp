@@ -22,6 +22,8 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDir>
+#include <QDropEvent>
+#include <QMimeData>
 #include <QFileInfo>
 #include <QFocusEvent>
 #include <QGridLayout>
@@ -138,6 +140,12 @@ void TMainForm::BuildUi() {
     ListPages->addWidget(GettingStartedPanel);
     ListPages->addWidget(sgList);
     listLayout->addWidget(ListPages, 1);
+    // Files dropped on the list (or on the getting-started page) are added as Add does.
+    sgList->setAcceptDrops(true);
+    for (QWidget* target : {static_cast<QWidget*>(sgList->viewport()), GettingStartedPanel}) {
+        target->setAcceptDrops(true);
+        target->installEventFilter(this);
+    }
     edDestinationTitle = new QLineEdit(sgList->viewport());
     edDestinationTitle->setObjectName(Name("edDestinationTitle"));
     edDestinationTitle->hide();
@@ -494,6 +502,20 @@ void TMainForm::StopButtonClick() {
 bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
     if (watched == edDestinationTitle && event->type() == QEvent::FocusOut && !edDestinationTitle->isHidden())
         edDestinationTitleExit();
+    if ((watched == sgList->viewport() || watched == GettingStartedPanel) &&
+        (event->type() == QEvent::DragEnter || event->type() == QEvent::DragMove || event->type() == QEvent::Drop)) {
+        auto* drop = static_cast<QDropEvent*>(event);
+        QStringList files;
+        for (const QUrl& url : drop->mimeData()->urls())
+            if (url.isLocalFile() && QFileInfo(url.toLocalFile()).isFile())
+                files << url.toLocalFile();
+        if (files.isEmpty())
+            return false;
+        drop->acceptProposedAction();
+        if (event->type() == QEvent::Drop)
+            AddFilesFromOutside(files);
+        return true;
+    }
     if (watched == panDVDMenu && event->type() == QEvent::Resize)
         UpdateMenuPreview(); // labels and font follow the panel's size
     return QMainWindow::eventFilter(watched, event);

@@ -11,6 +11,8 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMimeData>
+#include <QDropEvent>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSettings>
@@ -335,4 +337,25 @@ TEST(FileInfoFormat, Values) {
     EXPECT_EQ(FormatFrameRate({24000, 1001}), QStringLiteral("24 fps"));
     EXPECT_EQ(FormatFrameRate({25, 2}), QStringLiteral("12 fps")); // 12.5 to the even 12
     EXPECT_THROW(FormatFrameRate({25, 0}), std::domain_error);
+}
+
+TEST_F(MainFormTest, FilesDroppedOnTheListAreAdded) {
+    QTemporaryDir dir;
+    const QString clip = MakeTestClip(dir.path(), QStringLiteral("dropped.mp4"), 1.0);
+    Start();
+    TMainForm& m = Main();
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(clip), QUrl(QStringLiteral("https://example.org/x.mp4"))});
+    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(m.GettingStartedPanel, &enter);
+    QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(m.GettingStartedPanel, &drop);
+    ASSERT_EQ(m.VideoFiles.size(), 1);
+    EXPECT_EQ(m.VideoFiles[0].DestinationTitle, QStringLiteral("dropped"));
+    EXPECT_EQ(m.ListPages->currentWidget(), m.sgList);
+    QDragEnterEvent enterList(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(m.sgList->viewport(), &enterList);
+    QDropEvent again(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(m.sgList->viewport(), &again);
+    EXPECT_EQ(m.VideoFiles.size(), 2);
 }
