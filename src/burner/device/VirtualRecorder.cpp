@@ -135,6 +135,14 @@ void TVirtualRecorder::InsertMedium(TMedium kind, uint32_t capacityBlocks) {
     FTrayOpen = false;
 }
 
+void TVirtualRecorder::SetUpForDriveList(const std::string& imageFolder, TMedium medium) {
+    InsertMedium(medium);
+    std::lock_guard lock(FLock);
+    FAutoReload = true;
+    FImageFolder = imageFolder;
+    FImagePathSetting.clear();
+}
+
 void TVirtualRecorder::RemoveMedium() {
     std::lock_guard lock(FLock);
     LoadBlank(mtUNKNOWN, 0);

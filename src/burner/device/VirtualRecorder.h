@@ -76,6 +76,11 @@ public:
     // user swaps discs (the program's drive list uses this; off by default).
     void SetAutoReload(bool on);
 
+    // The recorder as the program's drive list offers it: a blank disc of this kind (a double
+    // layer DVD+R holds either disc size), a fresh blank one after every eject, and each burn's
+    // image in imageFolder, named after the volume label.
+    void SetUpForDriveList(const std::string& imageFolder, TMedium medium = mtDVDPLUSRDL);
+
     // --- Drive behaviour ----------------------------------------------------------------------
     // MODE SENSE answers with an 8-byte block descriptor before the page (off by default).
     void SetBlockDescriptor(bool on);
