@@ -86,7 +86,9 @@ TSgIoTransport::TSgIoTransport(std::string devicePath, TIoctlFunction ioctlFunct
         FIoctl = [](int fd, unsigned long request, void* arg) { return ::ioctl(fd, request, arg); };
 }
 
-TSgIoTransport::~TSgIoTransport() { Close(); }
+TSgIoTransport::~TSgIoTransport() {
+    Close();
+}
 
 uint32_t TSgIoTransport::Open() {
     if (FFd >= 0)

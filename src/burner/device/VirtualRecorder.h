@@ -43,8 +43,8 @@ struct TRecorderTrack {
 struct TRecorderDisc {
     TMedium Kind = mtUNKNOWN; // mtUNKNOWN: no disc
     uint32_t Capacity = 0;
-    bool Formatted = false;   // rewritable media
-    bool Finalized = false;   // write-once media closed for good
+    bool Formatted = false; // rewritable media
+    bool Finalized = false; // write-once media closed for good
     uint16_t ClosedSessions = 0;
     std::vector<TRecorderTrack> Tracks; // write-once media
     uint32_t HighestWritten = 0;        // one past the last sector written (rewritable media)

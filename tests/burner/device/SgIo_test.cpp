@@ -99,12 +99,18 @@ TEST(SgIoRequest, TransfersThatDisagreeWithTheirCdbAreRefused) {
         const char* Name;
         TSRB_ExecSCSICmd Srb;
     } cases[] = {
-        {"READ short buffer", Command({0x28, 0, 0, 0, 0, 0, 0, 0, 2, 0}, SRB_READ, buffer.data(), 2048)},
-        {"WRITE long buffer", Command({0x2A, 0, 0, 0, 0, 0, 0, 0, 1, 0}, SRB_WRITE, buffer.data(), 4096)},
-        {"WRITE sent as data in", Command({0x2A, 0, 0, 0, 0, 0, 0, 0, 1, 0}, SRB_READ, buffer.data(), 2048)},
-        {"READ sent as data out", Command({0x28, 0, 0, 0, 0, 0, 0, 0, 1, 0}, SRB_WRITE, buffer.data(), 2048)},
-        {"READ (12) short", Command({0xA8, 0, 0, 0, 0, 0, 0, 0, 0, 3, 0, 0}, SRB_READ, buffer.data(), 4096)},
-        {"both directions", Command({0x12, 0, 0, 0, 64, 0}, SRB_READ | SRB_WRITE, buffer.data(), 64)},
+        {"READ short buffer",
+         Command({0x28, 0, 0, 0, 0, 0, 0, 0, 2, 0}, SRB_READ, buffer.data(), 2048)},
+        {"WRITE long buffer",
+         Command({0x2A, 0, 0, 0, 0, 0, 0, 0, 1, 0}, SRB_WRITE, buffer.data(), 4096)},
+        {"WRITE sent as data in",
+         Command({0x2A, 0, 0, 0, 0, 0, 0, 0, 1, 0}, SRB_READ, buffer.data(), 2048)},
+        {"READ sent as data out",
+         Command({0x28, 0, 0, 0, 0, 0, 0, 0, 1, 0}, SRB_WRITE, buffer.data(), 2048)},
+        {"READ (12) short",
+         Command({0xA8, 0, 0, 0, 0, 0, 0, 0, 0, 3, 0, 0}, SRB_READ, buffer.data(), 4096)},
+        {"both directions",
+         Command({0x12, 0, 0, 0, 64, 0}, SRB_READ | SRB_WRITE, buffer.data(), 64)},
         {"no buffer", Command({0x12, 0, 0, 0, 64, 0}, SRB_READ, nullptr, 64)},
     };
     for (auto& c : cases)

@@ -20,10 +20,10 @@ TEST(RecorderThreads, WriterThreadAndInspectingThreadShareTheRecorder) {
             std::memset(packet.data(), int(i & 0xFF), packet.size());
             for (unsigned attempt = 1;; ++attempt) {
                 const bool ok = drive.Dev.Write10(i * 32, 32, packet.data());
-                const auto verdict = PacketWriteVerdict(
-                    ClassifyAnswer(ok ? SS_COMP : SS_ERR, drive.Dev.TargetBusy,
-                                   drive.Dev.LastSenseInfo),
-                    attempt);
+                const auto verdict =
+                    PacketWriteVerdict(ClassifyAnswer(ok ? SS_COMP : SS_ERR, drive.Dev.TargetBusy,
+                                                      drive.Dev.LastSenseInfo),
+                                       attempt);
                 if (verdict.Action == TSenseAction::GoOn)
                     break;
                 if (verdict.Action != TSenseAction::Retry) {
