@@ -432,6 +432,8 @@ bool TVirtualRecorder::EnsureImage(const uint8_t* data, uint32_t lba, uint32_t b
     }
     const std::string folder =
         FImageFolder.empty() ? std::filesystem::temp_directory_path().string() : FImageFolder;
+    std::error_code ec;
+    std::filesystem::create_directories(folder, ec);
     for (int attempt = 0; attempt < 1000 && FImageFd < 0; ++attempt) {
         const std::string path = VirtualImageFileName(folder, label);
         FImageFd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
