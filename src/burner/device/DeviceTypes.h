@@ -110,8 +110,8 @@ struct TDiscInformation {
 struct TTrackInformation {
     uint16_t DataLength = 0;
     uint8_t TrackNumber = 0, SessionNumber = 0, Reserved1 = 0;
-    uint8_t info1 = 0; // byte 5: damage, copy, track mode
-    uint8_t info2 = 0; // byte 6: RT, blank, packet/incremental, fixed packet, data mode
+    uint8_t info1 = 0;     // byte 5: damage, copy, track mode
+    uint8_t info2 = 0;     // byte 6: RT, blank, packet/incremental, fixed packet, data mode
     uint8_t Reserved2 = 0; // byte 7: LRA_V, NWA_V
     uint32_t TrackStartAddress = 0, NextWritableAddress = 0, FreeBlocks = 0, FixedPacketSize = 0,
              TrackSize = 0, LastRecordedAddress = 0;

@@ -19,10 +19,10 @@ const TFormatList FormatDVDPlusRW = {0x00, 0x82, 0x00, 0x08, 0x00, 0x23,
 
 const char* MediumName(TMedium m) {
     static const char* const names[] = {
-        "mtUNKNOWN", "mtCDROM",     "mtCDR",        "mtCDRW",     "mtDVDROM",  "mtDVDR",
-        "mtDVDRAM",  "mtDVDRW",     "mtDVDRWRO",    "mtDVDRWSR",  "mtDVDPLUSRW", "mtDVDPLUSR",
-        "mtDVDPLUSRDL", "mtBDROM",  "mtBDRSR",      "mtBDRRR",    "mtBDRE",    "mtHDDVDROM",
-        "mtHDDVDR",  "mtHDDVDRAM",  "mtDDCDROM",    "mtDDCDR",    "mtDDCDRW"};
+        "mtUNKNOWN",    "mtCDROM",    "mtCDR",     "mtCDRW",    "mtDVDROM",    "mtDVDR",
+        "mtDVDRAM",     "mtDVDRW",    "mtDVDRWRO", "mtDVDRWSR", "mtDVDPLUSRW", "mtDVDPLUSR",
+        "mtDVDPLUSRDL", "mtBDROM",    "mtBDRSR",   "mtBDRRR",   "mtBDRE",      "mtHDDVDROM",
+        "mtHDDVDR",     "mtHDDVDRAM", "mtDDCDROM", "mtDDCDR",   "mtDDCDRW"};
     return m <= mtDDCDRW ? names[m] : "?";
 }
 
@@ -91,9 +91,9 @@ bool TSCSIDevice::ModeSense10(uint8_t pageCode, bool defaultValues, uint16_t len
     length = std::min<uint16_t>(length, uint16_t(tmpBuffer.size() - 1));
     std::memset(tmpBuffer.data(), 0, length);
     const uint8_t page = uint8_t(pageCode | (defaultValues ? 0x80 : 0));
-    return SendCommand({scsiop::ModeSense10, 0, page, 0, 0, 0, 0, uint8_t(length >> 8),
-                        uint8_t(length), 0},
-                       SRB_READ, tmpBuffer.data(), length) == SS_COMP;
+    return SendCommand(
+               {scsiop::ModeSense10, 0, page, 0, 0, 0, 0, uint8_t(length >> 8), uint8_t(length), 0},
+               SRB_READ, tmpBuffer.data(), length) == SS_COMP;
 }
 
 bool TSCSIDevice::ModeSelect10(const uint8_t* data, uint16_t length) {
@@ -105,10 +105,10 @@ bool TSCSIDevice::ModeSelect10(const uint8_t* data, uint16_t length) {
 bool TSCSIDevice::GetConfiguration(uint16_t feature, uint16_t length) {
     length = std::min<uint16_t>(length, uint16_t(tmpBuffer.size() - 1));
     std::memset(tmpBuffer.data(), 0, std::max<uint16_t>(length, 114));
-    const bool ok = SendCommand({scsiop::GetConfiguration, 2, uint8_t(feature >> 8),
-                                 uint8_t(feature), 0, 0, 0, uint8_t(length >> 8), uint8_t(length),
-                                 0},
-                                SRB_READ, tmpBuffer.data(), length) == SS_COMP;
+    const bool ok =
+        SendCommand({scsiop::GetConfiguration, 2, uint8_t(feature >> 8), uint8_t(feature), 0, 0, 0,
+                     uint8_t(length >> 8), uint8_t(length), 0},
+                    SRB_READ, tmpBuffer.data(), length) == SS_COMP;
     const uint8_t* b = tmpBuffer.data();
     ConfigHeader.DataLength = GetBE32(b);
     ConfigHeader.Reseverd1 = GetBE16(b + 4);
@@ -186,7 +186,9 @@ bool TSCSIDevice::RefreshCapabilities() {
     return true;
 }
 
-bool TSCSIDevice::DeviceIsBurner() { return ModePage2A.WriteInfo != 0; }
+bool TSCSIDevice::DeviceIsBurner() {
+    return ModePage2A.WriteInfo != 0;
+}
 
 bool TSCSIDevice::ReadTOC(uint8_t format, bool msf, uint8_t track, uint16_t length) {
     length = std::min<uint16_t>(length, uint16_t(tmpBuffer.size() - 1));
@@ -199,28 +201,50 @@ bool TSCSIDevice::ReadTOC(uint8_t format, bool msf, uint8_t track, uint16_t leng
 TMedium TSCSIDevice::DiscIs() {
     if (GetConfiguration(0, 114)) {
         switch (ConfigHeader.CurrentProfile) {
-        case 0x08: return mtCDROM;
-        case 0x09: return mtCDR;
-        case 0x0A: return mtCDRW;
-        case 0x10: return mtDVDROM;
-        case 0x11: return mtDVDR;
-        case 0x12: return mtDVDRAM;
-        case 0x13: return mtDVDRWRO;
-        case 0x14: return mtDVDRWSR;
-        case 0x1A: return mtDVDPLUSRW;
-        case 0x1B: return mtDVDPLUSR;
-        case 0x20: return mtDDCDROM;
-        case 0x21: return mtDDCDR;
-        case 0x22: return mtDDCDRW;
-        case 0x2B: return mtDVDPLUSRDL;
-        case 0x40: return mtBDROM;
-        case 0x41: return mtBDRSR;
-        case 0x42: return mtBDRRR;
-        case 0x43: return mtBDRE;
-        case 0x50: return mtHDDVDROM;
-        case 0x51: return mtHDDVDR;
-        case 0x52: return mtHDDVDRAM;
-        default: return mtUNKNOWN;
+        case 0x08:
+            return mtCDROM;
+        case 0x09:
+            return mtCDR;
+        case 0x0A:
+            return mtCDRW;
+        case 0x10:
+            return mtDVDROM;
+        case 0x11:
+            return mtDVDR;
+        case 0x12:
+            return mtDVDRAM;
+        case 0x13:
+            return mtDVDRWRO;
+        case 0x14:
+            return mtDVDRWSR;
+        case 0x1A:
+            return mtDVDPLUSRW;
+        case 0x1B:
+            return mtDVDPLUSR;
+        case 0x20:
+            return mtDDCDROM;
+        case 0x21:
+            return mtDDCDR;
+        case 0x22:
+            return mtDDCDRW;
+        case 0x2B:
+            return mtDVDPLUSRDL;
+        case 0x40:
+            return mtBDROM;
+        case 0x41:
+            return mtBDRSR;
+        case 0x42:
+            return mtBDRRR;
+        case 0x43:
+            return mtBDRE;
+        case 0x50:
+            return mtHDDVDROM;
+        case 0x51:
+            return mtHDDVDR;
+        case 0x52:
+            return mtHDDVDRAM;
+        default:
+            return mtUNKNOWN;
         }
     }
     if (ReadTOC(4, true, 0, 30)) {
@@ -233,8 +257,7 @@ TMedium TSCSIDevice::DiscIs() {
     return TestUnitReady() ? mtCDROM : mtUNKNOWN;
 }
 
-bool TSCSIDevice::SetWriteParameters(bool testWrite, bool burnProof, TMedium m,
-                                     bool multisession) {
+bool TSCSIDevice::SetWriteParameters(bool testWrite, bool burnProof, TMedium m, bool multisession) {
     ModePage05 = TModePage05{};
     if (!ModeSense10(0x05, false, 512))
         return false;
@@ -398,11 +421,10 @@ bool TSCSIDevice::ReadDiscInformation(uint16_t length) {
 
 bool TSCSIDevice::ReadTrackInformation(uint32_t trackNumber) {
     std::memset(tmpBuffer.data(), 0, 38);
-    const bool ok =
-        SendCommand({scsiop::ReadTrackInformation, 1, uint8_t(trackNumber >> 24),
-                     uint8_t(trackNumber >> 16), uint8_t(trackNumber >> 8), uint8_t(trackNumber),
-                     0, 0, 38, 0},
-                    SRB_READ, tmpBuffer.data(), 38) == SS_COMP;
+    const bool ok = SendCommand({scsiop::ReadTrackInformation, 1, uint8_t(trackNumber >> 24),
+                                 uint8_t(trackNumber >> 16), uint8_t(trackNumber >> 8),
+                                 uint8_t(trackNumber), 0, 0, 38, 0},
+                                SRB_READ, tmpBuffer.data(), 38) == SS_COMP;
     const uint8_t* b = tmpBuffer.data();
     TTrackInformation& t = TrackInformation;
     t.DataLength = GetBE16(b);
@@ -463,8 +485,10 @@ bool TSCSIDevice::Erasable() {
     case mtDVDRW:
     case mtDVDRWRO:
     case mtDVDRWSR:
-    case mtDVDPLUSRW: return true;
-    default: return ReadDiscInformation(64) && DiscInformation.IsErasable();
+    case mtDVDPLUSRW:
+        return true;
+    default:
+        return ReadDiscInformation(64) && DiscInformation.IsErasable();
     }
 }
 
@@ -491,19 +515,21 @@ uint32_t TSCSIDevice::FreeBlocksOnDisc() {
         return 0;
     const TMedium m = DiscIs();
     SetWriteParameters(false, false, m, false);
-    const bool ok = ReadDiscInformation(64) &&
-                    ReadTrackInformation(DiscInformation.LastTrackOfLastSession);
+    const bool ok =
+        ReadDiscInformation(64) && ReadTrackInformation(DiscInformation.LastTrackOfLastSession);
     if (ok && TrackInformation.TrackSize != 0xFFFFFFFFu) {
         switch (m) {
         case mtDVDRAM:
         case mtDVDPLUSRW:
-        case mtBDRE: return TrackInformation.TrackSize;
+        case mtBDRE:
+            return TrackInformation.TrackSize;
         case mtDVDRWRO: {
             const uint32_t capacity = FormattableCapacity();
             return capacity > TrackInformation.TrackSize ? capacity - TrackInformation.TrackSize
                                                          : 0;
         }
-        default: return std::max(TrackInformation.FreeBlocks, TrackInformation.TrackSize);
+        default:
+            return std::max(TrackInformation.FreeBlocks, TrackInformation.TrackSize);
         }
     }
     if (!ok && (m == mtDVDRAM || m == mtDVDPLUSRW))
@@ -524,7 +550,9 @@ uint32_t TSCSIDevice::TotalBlocksOnDisc() {
 bool TSCSIDevice::TestUnitReady() {
     return SendCommand({scsiop::TestUnitReady, 0, 0, 0, 0, 0}) == SS_COMP;
 }
-bool TSCSIDevice::Rezero() { return SendCommand({scsiop::Rezero, 0, 0, 0, 0, 0}) == SS_COMP; }
+bool TSCSIDevice::Rezero() {
+    return SendCommand({scsiop::Rezero, 0, 0, 0, 0, 0}) == SS_COMP;
+}
 bool TSCSIDevice::LoadMedium(bool immediate) {
     return SendCommand({scsiop::StartStopUnit, uint8_t(immediate ? 1 : 0), 0, 0, 3, 0}) == SS_COMP;
 }
@@ -541,7 +569,9 @@ bool TSCSIDevice::UnlockDrive() {
     TestUnitReady();
     return true;
 }
-bool TSCSIDevice::FlushCache() { return SynchronizeCache(true); }
+bool TSCSIDevice::FlushCache() {
+    return SynchronizeCache(true);
+}
 bool TSCSIDevice::SynchronizeCache(bool immediate) {
     return SendCommand({scsiop::SynchronizeCache, uint8_t(immediate ? 2 : 0), 0, 0, 0, 0, 0, 0, 0,
                         0}) == SS_COMP;
@@ -611,10 +641,10 @@ bool TSCSIDevice::Transfer(bool write, uint32_t lba, uint16_t blocks, void* buff
     start = NowMs();
     const int64_t ticks = NowTicks();
     const uint32_t bytes = uint32_t(blocks) * SectorSize;
-    const uint8_t status = SendCommand(
-        {write ? scsiop::Write10 : scsiop::Read10, 0, uint8_t(lba >> 24), uint8_t(lba >> 16),
-         uint8_t(lba >> 8), uint8_t(lba), 0, uint8_t(blocks >> 8), uint8_t(blocks), 0},
-        write ? SRB_WRITE : SRB_READ, buffer, bytes);
+    const uint8_t status = SendCommand({write ? scsiop::Write10 : scsiop::Read10, 0,
+                                        uint8_t(lba >> 24), uint8_t(lba >> 16), uint8_t(lba >> 8),
+                                        uint8_t(lba), 0, uint8_t(blocks >> 8), uint8_t(blocks), 0},
+                                       write ? SRB_WRITE : SRB_READ, buffer, bytes);
     size += bytes;
     stop = NowMs();
     total += stop - start;

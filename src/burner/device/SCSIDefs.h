@@ -8,7 +8,9 @@
 namespace burner {
 
 // Big-endian fields of CDBs and MMC parameter data.
-inline uint16_t GetBE16(const uint8_t* p) { return uint16_t((p[0] << 8) | p[1]); }
+inline uint16_t GetBE16(const uint8_t* p) {
+    return uint16_t((p[0] << 8) | p[1]);
+}
 inline uint32_t GetBE32(const uint8_t* p) {
     return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
 }
@@ -25,9 +27,9 @@ inline void PutBE32(uint8_t* p, uint32_t v) {
 
 // Request codes, flags and status values of the command block.
 constexpr uint8_t SC_EXEC_SCSI_CMD = 2;
-constexpr uint8_t SRB_DIR_IN = 0x08;       // data from the drive
-constexpr uint8_t SRB_DIR_OUT = 0x10;      // data to the drive
-constexpr uint8_t SRB_EVENT_NOTIFY = 0x40; // completion by event
+constexpr uint8_t SRB_DIR_IN = 0x08;                          // data from the drive
+constexpr uint8_t SRB_DIR_OUT = 0x10;                         // data to the drive
+constexpr uint8_t SRB_EVENT_NOTIFY = 0x40;                    // completion by event
 constexpr uint8_t SRB_READ = SRB_EVENT_NOTIFY | SRB_DIR_IN;   // 0x48
 constexpr uint8_t SRB_WRITE = SRB_EVENT_NOTIFY | SRB_DIR_OUT; // 0x50
 constexpr uint8_t SRB_NODATA = SRB_EVENT_NOTIFY;              // 0x40
@@ -134,21 +136,21 @@ constexpr uint8_t HardwareError = 0x4;
 constexpr uint8_t IllegalRequest = 0x5;
 constexpr uint8_t UnitAttention = 0x6;
 
-constexpr uint8_t AscNotReady = 0x04;           // 04/01 becoming ready, 04/04 format, 04/08 long write
-constexpr uint8_t AscWriteError = 0x0C;         // 0C/00
-constexpr uint8_t AscUnrecoveredRead = 0x11;    // 11/00
-constexpr uint8_t AscInvalidOpcode = 0x20;      // 20/00
-constexpr uint8_t AscLbaOutOfRange = 0x21;      // 21/00, 21/02 invalid address for write
-constexpr uint8_t AscInvalidFieldInCdb = 0x24;  // 24/00
-constexpr uint8_t AscInvalidFieldInParam = 0x26;// 26/00
-constexpr uint8_t AscPowerOnReset = 0x29;       // 29/00
-constexpr uint8_t AscSavingNotSupported = 0x39; // 39/00
-constexpr uint8_t AscMediumChanged = 0x28;      // 28/00
+constexpr uint8_t AscNotReady = 0x04;        // 04/01 becoming ready, 04/04 format, 04/08 long write
+constexpr uint8_t AscWriteError = 0x0C;      // 0C/00
+constexpr uint8_t AscUnrecoveredRead = 0x11; // 11/00
+constexpr uint8_t AscInvalidOpcode = 0x20;   // 20/00
+constexpr uint8_t AscLbaOutOfRange = 0x21;   // 21/00, 21/02 invalid address for write
+constexpr uint8_t AscInvalidFieldInCdb = 0x24;    // 24/00
+constexpr uint8_t AscInvalidFieldInParam = 0x26;  // 26/00
+constexpr uint8_t AscPowerOnReset = 0x29;         // 29/00
+constexpr uint8_t AscSavingNotSupported = 0x39;   // 39/00
+constexpr uint8_t AscMediumChanged = 0x28;        // 28/00
 constexpr uint8_t AscCommandSequenceError = 0x2C; // 2C/00
-constexpr uint8_t AscIncompatibleMedium = 0x30; // 30/05 cannot write, incompatible format
-constexpr uint8_t AscMediumNotPresent = 0x3A;   // 3A/00, 3A/01 tray closed, 3A/02 tray open
-constexpr uint8_t AscRemovalPrevented = 0x53;   // 53/02
-constexpr uint8_t AscNoSpace = 0x63;            // 63/00 end of user area encountered
+constexpr uint8_t AscIncompatibleMedium = 0x30;   // 30/05 cannot write, incompatible format
+constexpr uint8_t AscMediumNotPresent = 0x3A;     // 3A/00, 3A/01 tray closed, 3A/02 tray open
+constexpr uint8_t AscRemovalPrevented = 0x53;     // 53/02
+constexpr uint8_t AscNoSpace = 0x63;              // 63/00 end of user area encountered
 } // namespace sense
 
 // How a drive's answer to a command reads. Decoded in one place so that every caller (the

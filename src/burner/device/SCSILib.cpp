@@ -25,58 +25,110 @@ std::string Printf(const char* format, ...) {
 
 const char* RawCommandName(uint8_t op) {
     switch (op) {
-    case 0x00: return "TEST UNIT READY";
-    case 0x01: return "REWIND UNIT";
-    case 0x03: return "REQUEST SENSE";
-    case 0x04: return "FORMAT UNIT";
-    case 0x12: return "INQUIRY";
-    case 0x1B: return "START STOP UNIT";
-    case 0x1E: return "PREVENT/ALLOW REMOVAL";
-    case 0x23: return "READ FORMAT CAPACITIES";
-    case 0x25: return "READ CAPACITY";
-    case 0x28: return "READ (10)";
-    case 0x2A: return "WRITE (10)";
-    case 0x2B: return "SEEK (10)";
-    case 0x2E: return "WRITE AND VERIFY (10)";
-    case 0x2F: return "VERIFY (10)";
-    case 0x35: return "SYNCHRONIZE CACHE";
-    case 0x42: return "READ SUB-CHANNEL";
-    case 0x43: return "READ TOC/PMA/ATIP";
-    case 0x45: return "PLAY AUDIO (10)";
-    case 0x46: return "GET CONFIGURATION";
-    case 0x47: return "PLAY AUDIO MSF";
-    case 0x4A: return "GET EVENT/STATUS NOTIF";
-    case 0x4B: return "PAUSE/RESUME";
-    case 0x4E: return "STOP PLAY/SCAN";
-    case 0x51: return "READ DISC INFORMATION";
-    case 0x52: return "READ TRACK INFORMATION";
-    case 0x53: return "RESERVE TRACK";
-    case 0x54: return "SEND OPC INFORMATION";
-    case 0x55: return "MODE SELECT (10)";
-    case 0x58: return "REPAIR TRACK";
-    case 0x5A: return "MODE SENSE (10)";
-    case 0x5B: return "CLOSE TRACK/SESSION";
-    case 0x5C: return "READ BUFFER CAPACITY";
-    case 0x5D: return "SEND CUE SHEET";
-    case 0xA1: return "BLANK";
-    case 0xA2: return "SEND EVENT";
-    case 0xA3: return "SEND KEY";
-    case 0xA4: return "REPORT KEY";
-    case 0xA5: return "PLAY AUDIO (12)";
-    case 0xA6: return "LOAD/UNLOAD CD/DVD";
-    case 0xA7: return "SET READ AHEAD";
-    case 0xA8: return "READ (12)";
-    case 0xAA: return "WRITE (12)";
-    case 0xAC: return "GET PERFORMANCE";
-    case 0xAD: return "READ DVD STRUCTURE";
-    case 0xB6: return "SET STREAMING";
-    case 0xB9: return "READ CD MSF";
-    case 0xBA: return "SCAN";
-    case 0xBB: return "SET CD SPEED";
-    case 0xBD: return "MECHANISM STATUS";
-    case 0xBE: return "READ CD";
-    case 0xBF: return "SEND DVD STRUCTURE";
-    default: return "";
+    case 0x00:
+        return "TEST UNIT READY";
+    case 0x01:
+        return "REWIND UNIT";
+    case 0x03:
+        return "REQUEST SENSE";
+    case 0x04:
+        return "FORMAT UNIT";
+    case 0x12:
+        return "INQUIRY";
+    case 0x1B:
+        return "START STOP UNIT";
+    case 0x1E:
+        return "PREVENT/ALLOW REMOVAL";
+    case 0x23:
+        return "READ FORMAT CAPACITIES";
+    case 0x25:
+        return "READ CAPACITY";
+    case 0x28:
+        return "READ (10)";
+    case 0x2A:
+        return "WRITE (10)";
+    case 0x2B:
+        return "SEEK (10)";
+    case 0x2E:
+        return "WRITE AND VERIFY (10)";
+    case 0x2F:
+        return "VERIFY (10)";
+    case 0x35:
+        return "SYNCHRONIZE CACHE";
+    case 0x42:
+        return "READ SUB-CHANNEL";
+    case 0x43:
+        return "READ TOC/PMA/ATIP";
+    case 0x45:
+        return "PLAY AUDIO (10)";
+    case 0x46:
+        return "GET CONFIGURATION";
+    case 0x47:
+        return "PLAY AUDIO MSF";
+    case 0x4A:
+        return "GET EVENT/STATUS NOTIF";
+    case 0x4B:
+        return "PAUSE/RESUME";
+    case 0x4E:
+        return "STOP PLAY/SCAN";
+    case 0x51:
+        return "READ DISC INFORMATION";
+    case 0x52:
+        return "READ TRACK INFORMATION";
+    case 0x53:
+        return "RESERVE TRACK";
+    case 0x54:
+        return "SEND OPC INFORMATION";
+    case 0x55:
+        return "MODE SELECT (10)";
+    case 0x58:
+        return "REPAIR TRACK";
+    case 0x5A:
+        return "MODE SENSE (10)";
+    case 0x5B:
+        return "CLOSE TRACK/SESSION";
+    case 0x5C:
+        return "READ BUFFER CAPACITY";
+    case 0x5D:
+        return "SEND CUE SHEET";
+    case 0xA1:
+        return "BLANK";
+    case 0xA2:
+        return "SEND EVENT";
+    case 0xA3:
+        return "SEND KEY";
+    case 0xA4:
+        return "REPORT KEY";
+    case 0xA5:
+        return "PLAY AUDIO (12)";
+    case 0xA6:
+        return "LOAD/UNLOAD CD/DVD";
+    case 0xA7:
+        return "SET READ AHEAD";
+    case 0xA8:
+        return "READ (12)";
+    case 0xAA:
+        return "WRITE (12)";
+    case 0xAC:
+        return "GET PERFORMANCE";
+    case 0xAD:
+        return "READ DVD STRUCTURE";
+    case 0xB6:
+        return "SET STREAMING";
+    case 0xB9:
+        return "READ CD MSF";
+    case 0xBA:
+        return "SCAN";
+    case 0xBB:
+        return "SET CD SPEED";
+    case 0xBD:
+        return "MECHANISM STATUS";
+    case 0xBE:
+        return "READ CD";
+    case 0xBF:
+        return "SEND DVD STRUCTURE";
+    default:
+        return "";
     }
 }
 
@@ -125,8 +177,7 @@ std::string FormatTraceLine(const TSRB_ExecSCSICmd& srb, int minute, int second,
         const uint8_t* p = srb.SRB_BufPointer;
         const uint8_t* end = p + srb.SRB_BufLen;
         line += "- NAL -> ";
-        line.append(reinterpret_cast<const char*>(p),
-                    size_t(std::find(p, end, uint8_t(0)) - p));
+        line.append(reinterpret_cast<const char*>(p), size_t(std::find(p, end, uint8_t(0)) - p));
         line += ' ';
     }
     line += Printf("%02d:%02d:%03d %s (%02X) {%02X:%02X} - %X:%X:%X <%02X> [%05X] ", minute, second,
@@ -273,8 +324,8 @@ bool TSCSIDevice::InitializeASPI(bool NoInternalASPI, const std::string& ASPIDLL
             std::string vendor, product, revision;
             if (srb.SRB_Status == SS_COMP && answer[0] == 5)
                 InquiryStrings(answer, vendor, product, revision);
-            entry.Name = EntryName(entry.HaId, entry.Target, entry.Lun, letter, vendor, product,
-                                   revision);
+            entry.Name =
+                EntryName(entry.HaId, entry.Target, entry.Lun, letter, vendor, product, revision);
             WriteTrace(Printf("%c: %d - ( %s)\r\n", letter, 5, entry.Name.c_str()));
             transport->Close();
             if (drive.HasAddress) {
@@ -294,9 +345,8 @@ bool TSCSIDevice::InitializeASPI(bool NoInternalASPI, const std::string& ASPIDLL
         TDeviceEntry& entry = pending.Entry;
         entry.HaId = uint8_t(++highestHa);
         const std::string rest = entry.Name.size() > 9 ? entry.Name.substr(9) : std::string();
-        entry.Name = Trim(Printf("%d:%d:%d,%c: ", entry.HaId, entry.Target, entry.Lun,
-                                 entry.DriveLetter) +
-                          rest);
+        entry.Name = Trim(
+            Printf("%d:%d:%d,%c: ", entry.HaId, entry.Target, entry.Lun, entry.DriveLetter) + rest);
         FRoutes[NoOfDevices].Transport = pending.Transport.get();
         FRoutes[NoOfDevices].Owned = std::move(pending.Transport);
         Devices[NoOfDevices++] = std::move(entry);
@@ -378,8 +428,7 @@ TScsiTransport* TSCSIDevice::CurrentTransport() {
 }
 
 bool TSCSIDevice::VirtualSelected() const {
-    return const_cast<TSCSIDevice*>(this)->CurrentTransport() == FRecorder.get() &&
-           ASPIInitialized;
+    return const_cast<TSCSIDevice*>(this)->CurrentTransport() == FRecorder.get() && ASPIInitialized;
 }
 
 uint8_t TSCSIDevice::ExecSCSICommand(TSRB_ExecSCSICmd& srb) {
@@ -422,9 +471,8 @@ uint8_t TSCSIDevice::ExecSCSICommand(TSRB_ExecSCSICmd& srb) {
 
     if (FTrace) {
         const auto now = std::chrono::system_clock::now();
-        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                            now.time_since_epoch())
-                            .count();
+        const auto ms =
+            std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count();
         const int millisecond = int(ms % 1000);
         const int second = int((ms / 1000) % 60);
         const int minute = int((ms / 60000) % 60);
@@ -452,38 +500,71 @@ uint8_t TSCSIDevice::SendCommand(std::initializer_list<uint8_t> cdb, uint8_t fla
 
 bool TSCSIDevice::DeviceCan(int id) {
     switch (id) {
-    case 72: return OpenTrace(DefaultTracePath());
-    case 73: return CloseTrace();
-    case 77: TV = true; return true;
-    case 1: return dc.Read_CDR;
-    case 2: return dc.Read_CDRW;
-    case 3: return dc.Read_DVDRAM;
-    case 4: return dc.Read_DVDR;
-    case 5: return dc.Read_DVDRW;
-    case 6: return dc.Read_DVDPLUSR;
-    case 7: return dc.Read_DVDPLUSRW;
-    case 8: return dc.Read_DVDPLUSRDL;
-    case 9: return dc.Read_HDDVDROM;
-    case 10: return dc.Read_HDDVDR;
-    case 11: return dc.Read_HDDVDRAM;
-    case 12: return dc.Read_BDROM;
-    case 13: return dc.Read_BDR;
-    case 14: return dc.Read_BDRE;
-    case 21: return dc.Write_CDR;
-    case 22: return dc.Write_CDRW;
-    case 23: return dc.Write_DVDRAM;
-    case 24: return dc.Write_DVDR;
-    case 25: return dc.Write_DVDRW;
-    case 26: return dc.Write_DVDPLUSR;
-    case 27: return dc.Write_DVDPLUSRW;
-    case 28: return dc.Write_DVDPLUSRDL;
-    case 29: return dc.Write_HDDVDR;
-    case 30: return dc.Write_HDDVDRAM;
-    case 31: return dc.Write_BDR;
-    case 32: return dc.Write_BDRE;
-    case 41: return dc.TestWrite;
-    case 42: return dc.UnderRunProtection;
-    default: return false;
+    case 72:
+        return OpenTrace(DefaultTracePath());
+    case 73:
+        return CloseTrace();
+    case 77:
+        TV = true;
+        return true;
+    case 1:
+        return dc.Read_CDR;
+    case 2:
+        return dc.Read_CDRW;
+    case 3:
+        return dc.Read_DVDRAM;
+    case 4:
+        return dc.Read_DVDR;
+    case 5:
+        return dc.Read_DVDRW;
+    case 6:
+        return dc.Read_DVDPLUSR;
+    case 7:
+        return dc.Read_DVDPLUSRW;
+    case 8:
+        return dc.Read_DVDPLUSRDL;
+    case 9:
+        return dc.Read_HDDVDROM;
+    case 10:
+        return dc.Read_HDDVDR;
+    case 11:
+        return dc.Read_HDDVDRAM;
+    case 12:
+        return dc.Read_BDROM;
+    case 13:
+        return dc.Read_BDR;
+    case 14:
+        return dc.Read_BDRE;
+    case 21:
+        return dc.Write_CDR;
+    case 22:
+        return dc.Write_CDRW;
+    case 23:
+        return dc.Write_DVDRAM;
+    case 24:
+        return dc.Write_DVDR;
+    case 25:
+        return dc.Write_DVDRW;
+    case 26:
+        return dc.Write_DVDPLUSR;
+    case 27:
+        return dc.Write_DVDPLUSRW;
+    case 28:
+        return dc.Write_DVDPLUSRDL;
+    case 29:
+        return dc.Write_HDDVDR;
+    case 30:
+        return dc.Write_HDDVDRAM;
+    case 31:
+        return dc.Write_BDR;
+    case 32:
+        return dc.Write_BDRE;
+    case 41:
+        return dc.TestWrite;
+    case 42:
+        return dc.UnderRunProtection;
+    default:
+        return false;
     }
 }
 
@@ -498,31 +579,38 @@ TAnswerKind ClassifyAnswer(uint8_t status, bool targetBusy, const TSENSE& sense,
     if (systemError != 0)
         return TAnswerKind::TransportFailed;
     switch (sense.AddSenseCode) {
-    case 0x00: return TAnswerKind::NoSense;
-    case sense::AscNotReady: return TAnswerKind::NotReady;
-    case sense::AscPowerOnReset: return TAnswerKind::PowerOnReset;
+    case 0x00:
+        return TAnswerKind::NoSense;
+    case sense::AscNotReady:
+        return TAnswerKind::NotReady;
+    case sense::AscPowerOnReset:
+        return TAnswerKind::PowerOnReset;
     case sense::AscIncompatibleMedium:
         return sense.AddSenQual == 0x05 ? TAnswerKind::IncompatibleFormat : TAnswerKind::Failed;
-    default: return TAnswerKind::Failed;
+    default:
+        return TAnswerKind::Failed;
     }
 }
 
 TRetryVerdict PacketWriteVerdict(TAnswerKind answer, unsigned attempts) {
     switch (answer) {
-    case TAnswerKind::Completed: return {TSenseAction::GoOn, 0};
+    case TAnswerKind::Completed:
+        return {TSenseAction::GoOn, 0};
     case TAnswerKind::Busy:
     case TAnswerKind::NotReady:
     case TAnswerKind::NoSense:
         if (attempts < 5000)
             return {TSenseAction::Retry, 100};
         return {TSenseAction::Fail, 0};
-    default: return {TSenseAction::Fail, 0};
+    default:
+        return {TSenseAction::Fail, 0};
     }
 }
 
 TRetryVerdict FirstWriteVerdict(TAnswerKind answer, unsigned counter, bool isDVDPlusRW) {
     switch (answer) {
-    case TAnswerKind::Completed: return {TSenseAction::GoOn, 0};
+    case TAnswerKind::Completed:
+        return {TSenseAction::GoOn, 0};
     case TAnswerKind::IncompatibleFormat:
         if (isDVDPlusRW)
             return {TSenseAction::Format, 0};
@@ -540,7 +628,8 @@ TRetryVerdict FirstWriteVerdict(TAnswerKind answer, unsigned counter, bool isDVD
         if (counter + 1 < 100)
             return {TSenseAction::Retry, 1200};
         return {TSenseAction::Fail, 0};
-    default: return {TSenseAction::Fail, 0};
+    default:
+        return {TSenseAction::Fail, 0};
     }
 }
 

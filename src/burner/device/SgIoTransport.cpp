@@ -86,7 +86,9 @@ TSgIoTransport::TSgIoTransport(std::string devicePath, TIoctlFunction ioctlFunct
         FIoctl = [](int fd, unsigned long request, void* arg) { return ::ioctl(fd, request, arg); };
 }
 
-TSgIoTransport::~TSgIoTransport() { Close(); }
+TSgIoTransport::~TSgIoTransport() {
+    Close();
+}
 
 uint32_t TSgIoTransport::Open() {
     if (FFd >= 0)
@@ -150,7 +152,7 @@ std::vector<TFoundDrive> FindOpticalDrives(const std::string& sysClassBlock,
     std::error_code ec;
     for (fs::directory_iterator it(sysClassBlock, ec), end; !ec && it != end; it.increment(ec)) {
         const std::string node = it->path().filename().string();
-        if (node.size() < 3 || node.compare(0, 2, "sr") != 0 ||
+        if (node.size() < 3 || node.size() > 11 || node.compare(0, 2, "sr") != 0 ||
             !std::all_of(node.begin() + 2, node.end(), [](char c) { return c >= '0' && c <= '9'; }))
             continue;
         TFoundDrive drive;

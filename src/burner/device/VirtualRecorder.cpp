@@ -14,8 +14,8 @@ namespace burner {
 namespace {
 
 constexpr uint32_t BufferBytes = 2 * 1024 * 1024; // the drive's write buffer
-constexpr uint32_t SessionGap = 1024;              // lead-out and lead-in between sessions
-constexpr size_t CommandLogLimit = 8192;           // commands kept for inspection
+constexpr uint32_t SessionGap = 1024;             // lead-out and lead-in between sessions
+constexpr size_t CommandLogLimit = 8192;          // commands kept for inspection
 constexpr size_t LoggedDataLimit = 4096;
 
 // Speeds in kB/s (1x: CD 176.4, DVD 1385, BD 4495).
@@ -91,24 +91,37 @@ struct TVirtualRecorder::TAnswer {
     bool Ok() const { return Status == SS_COMP; }
 };
 
-TVirtualRecorder::TVirtualRecorder() { LoadBlank(mtUNKNOWN, 0); }
+TVirtualRecorder::TVirtualRecorder() {
+    LoadBlank(mtUNKNOWN, 0);
+}
 
-TVirtualRecorder::~TVirtualRecorder() { CloseImage(); }
+TVirtualRecorder::~TVirtualRecorder() {
+    CloseImage();
+}
 
 uint32_t TVirtualRecorder::NominalCapacity(TMedium kind) {
     switch (kind) {
-    case mtDVDR: return 2298496;
+    case mtDVDR:
+        return 2298496;
     case mtDVDPLUSR:
-    case mtDVDPLUSRW: return 2295104;
-    case mtDVDPLUSRDL: return 4173824;
+    case mtDVDPLUSRW:
+        return 2295104;
+    case mtDVDPLUSRDL:
+        return 4173824;
     case mtDVDRW:
     case mtDVDRWSR:
-    case mtDVDRWRO: return 2297888;
-    case mtDVDRAM: return 2236704;
-    case mtBDRSR: return 12219392;
-    case mtBDRE: return 11826176;
-    case mtCDR: return 359849;
-    default: return 0;
+    case mtDVDRWRO:
+        return 2297888;
+    case mtDVDRAM:
+        return 2236704;
+    case mtBDRSR:
+        return 12219392;
+    case mtBDRE:
+        return 11826176;
+    case mtCDR:
+        return 359849;
+    default:
+        return 0;
     }
 }
 
@@ -133,6 +146,14 @@ void TVirtualRecorder::InsertMedium(TMedium kind, uint32_t capacityBlocks) {
         kind = mtUNKNOWN;
     LoadBlank(kind, capacityBlocks ? capacityBlocks : NominalCapacity(kind));
     FTrayOpen = false;
+}
+
+void TVirtualRecorder::SetUpForDriveList(const std::string& imageFolder, TMedium medium) {
+    InsertMedium(medium);
+    std::lock_guard lock(FLock);
+    FAutoReload = true;
+    FImageFolder = imageFolder;
+    FImagePathSetting.clear();
 }
 
 void TVirtualRecorder::RemoveMedium() {
@@ -278,8 +299,10 @@ bool TVirtualRecorder::Sequential() const {
     case mtDVDPLUSR:
     case mtDVDPLUSRDL:
     case mtBDRSR:
-    case mtCDR: return true;
-    default: return false;
+    case mtCDR:
+        return true;
+    default:
+        return false;
     }
 }
 
@@ -288,45 +311,73 @@ bool TVirtualRecorder::RandomWritable() const {
     case mtDVDPLUSRW:
     case mtDVDRAM:
     case mtDVDRWRO:
-    case mtBDRE: return true;
-    default: return false;
+    case mtBDRE:
+        return true;
+    default:
+        return false;
     }
 }
 
-bool TVirtualRecorder::IsCD() const { return FDisc.Kind == mtCDR; }
-bool TVirtualRecorder::IsBD() const { return FDisc.Kind == mtBDRSR || FDisc.Kind == mtBDRE; }
-bool TVirtualRecorder::IsDVD() const { return !IsCD() && !IsBD() && FDisc.Kind != mtUNKNOWN; }
+bool TVirtualRecorder::IsCD() const {
+    return FDisc.Kind == mtCDR;
+}
+bool TVirtualRecorder::IsBD() const {
+    return FDisc.Kind == mtBDRSR || FDisc.Kind == mtBDRE;
+}
+bool TVirtualRecorder::IsDVD() const {
+    return !IsCD() && !IsBD() && FDisc.Kind != mtUNKNOWN;
+}
 
 uint16_t TVirtualRecorder::Profile() const {
     if (FTrayOpen)
         return 0;
     switch (FDisc.Kind) {
-    case mtCDR: return 0x09;
-    case mtDVDR: return 0x11;
-    case mtDVDRAM: return 0x12;
-    case mtDVDRWRO: return 0x13;
-    case mtDVDRWSR: return 0x14;
-    case mtDVDPLUSRW: return 0x1A;
-    case mtDVDPLUSR: return 0x1B;
-    case mtDVDPLUSRDL: return 0x2B;
-    case mtBDRSR: return 0x41;
-    case mtBDRE: return 0x43;
-    default: return 0;
+    case mtCDR:
+        return 0x09;
+    case mtDVDR:
+        return 0x11;
+    case mtDVDRAM:
+        return 0x12;
+    case mtDVDRWRO:
+        return 0x13;
+    case mtDVDRWSR:
+        return 0x14;
+    case mtDVDPLUSRW:
+        return 0x1A;
+    case mtDVDPLUSR:
+        return 0x1B;
+    case mtDVDPLUSRDL:
+        return 0x2B;
+    case mtBDRSR:
+        return 0x41;
+    case mtBDRE:
+        return 0x43;
+    default:
+        return 0;
     }
 }
 
 const std::vector<uint16_t>& TVirtualRecorder::WriteSpeeds() const {
     switch (FDisc.Kind) {
-    case mtDVDPLUSR: return DVDPlusRWriteSpeeds;
-    case mtDVDPLUSRDL: return DVDPlusRDLWriteSpeeds;
-    case mtDVDPLUSRW: return DVDPlusRWWriteSpeeds;
+    case mtDVDPLUSR:
+        return DVDPlusRWriteSpeeds;
+    case mtDVDPLUSRDL:
+        return DVDPlusRDLWriteSpeeds;
+    case mtDVDPLUSRW:
+        return DVDPlusRWWriteSpeeds;
     case mtDVDRWSR:
-    case mtDVDRWRO: return DVDRWWriteSpeeds;
-    case mtDVDRAM: return DVDRAMWriteSpeeds;
-    case mtBDRSR: return BDRWriteSpeeds;
-    case mtBDRE: return BDREWriteSpeeds;
-    case mtCDR: return CDRWriteSpeeds;
-    default: return DVDRWriteSpeeds;
+    case mtDVDRWRO:
+        return DVDRWWriteSpeeds;
+    case mtDVDRAM:
+        return DVDRAMWriteSpeeds;
+    case mtBDRSR:
+        return BDRWriteSpeeds;
+    case mtBDRE:
+        return BDREWriteSpeeds;
+    case mtCDR:
+        return CDRWriteSpeeds;
+    default:
+        return DVDRWriteSpeeds;
     }
 }
 
@@ -381,6 +432,8 @@ bool TVirtualRecorder::EnsureImage(const uint8_t* data, uint32_t lba, uint32_t b
     }
     const std::string folder =
         FImageFolder.empty() ? std::filesystem::temp_directory_path().string() : FImageFolder;
+    std::error_code ec;
+    std::filesystem::create_directories(folder, ec);
     for (int attempt = 0; attempt < 1000 && FImageFd < 0; ++attempt) {
         const std::string path = VirtualImageFileName(folder, label);
         FImageFd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
@@ -447,7 +500,8 @@ uint32_t TVirtualRecorder::Execute(TSRB_ExecSCSICmd& srb) {
     record.Length = srb.SRB_BufLen;
     if (srb.DataOut() && srb.SRB_BufPointer)
         record.DataOut.assign(srb.SRB_BufPointer,
-                              srb.SRB_BufPointer + std::min<size_t>(srb.SRB_BufLen, LoggedDataLimit));
+                              srb.SRB_BufPointer +
+                                  std::min<size_t>(srb.SRB_BufLen, LoggedDataLimit));
     record.Status = answer.Status;
     record.TargetStatus = answer.TargetStatus;
     record.Key = answer.Key;
@@ -478,35 +532,84 @@ bool TVirtualRecorder::MediumReady(TAnswer& answer) const {
 
 void TVirtualRecorder::Dispatch(TSRB_ExecSCSICmd& srb, TAnswer& answer) {
     switch (srb.CDBByte[0]) {
-    case scsiop::TestUnitReady: MediumReady(answer); break;
-    case scsiop::Rezero: break;
-    case scsiop::RequestSense: RequestSense(srb, answer); break;
-    case scsiop::FormatUnit: FormatUnit(srb, answer); break;
-    case scsiop::Inquiry: Inquiry(srb, answer); break;
-    case scsiop::StartStopUnit: StartStop(srb, answer); break;
-    case scsiop::PreventAllow: FLocked = (srb.CDBByte[4] & 1) != 0; break;
-    case scsiop::ReadFormatCapacities: ReadFormatCapacities(srb, answer); break;
-    case scsiop::ReadCapacity: ReadCapacity(srb, answer); break;
-    case scsiop::Read10: Read(srb, answer); break;
-    case scsiop::Write10: Write(srb, answer); break;
+    case scsiop::TestUnitReady:
+        MediumReady(answer);
+        break;
+    case scsiop::Rezero:
+        break;
+    case scsiop::RequestSense:
+        RequestSense(srb, answer);
+        break;
+    case scsiop::FormatUnit:
+        FormatUnit(srb, answer);
+        break;
+    case scsiop::Inquiry:
+        Inquiry(srb, answer);
+        break;
+    case scsiop::StartStopUnit:
+        StartStop(srb, answer);
+        break;
+    case scsiop::PreventAllow:
+        FLocked = (srb.CDBByte[4] & 1) != 0;
+        break;
+    case scsiop::ReadFormatCapacities:
+        ReadFormatCapacities(srb, answer);
+        break;
+    case scsiop::ReadCapacity:
+        ReadCapacity(srb, answer);
+        break;
+    case scsiop::Read10:
+        Read(srb, answer);
+        break;
+    case scsiop::Write10:
+        Write(srb, answer);
+        break;
     case scsiop::SynchronizeCache:
         if (MediumReady(answer))
             FBufferFill = 0;
         break;
-    case scsiop::ReadTOC: ReadToc(srb, answer); break;
-    case scsiop::GetConfiguration: GetConfiguration(srb, answer); break;
-    case scsiop::ReadDiscInformation: ReadDiscInformation(srb, answer); break;
-    case scsiop::ReadTrackInformation: ReadTrackInformation(srb, answer); break;
-    case scsiop::ReserveTrack: ReserveTrack(srb, answer); break;
-    case scsiop::ModeSelect10: ModeSelect(srb, answer); break;
-    case scsiop::ModeSense10: ModeSense(srb, answer); break;
-    case scsiop::CloseTrackSession: CloseTrackSession(srb, answer); break;
-    case scsiop::ReadBufferCapacity: ReadBufferCapacity(srb, answer); break;
-    case scsiop::Blank: Blank(srb, answer); break;
-    case scsiop::SetStreaming: SetStreaming(srb, answer); break;
-    case scsiop::SetCDSpeed: SetCDSpeed(srb, answer); break;
-    case scsiop::SendDVDStructure: SendDVDStructure(srb, answer); break;
-    default: answer.Fail(sense::IllegalRequest, sense::AscInvalidOpcode); break;
+    case scsiop::ReadTOC:
+        ReadToc(srb, answer);
+        break;
+    case scsiop::GetConfiguration:
+        GetConfiguration(srb, answer);
+        break;
+    case scsiop::ReadDiscInformation:
+        ReadDiscInformation(srb, answer);
+        break;
+    case scsiop::ReadTrackInformation:
+        ReadTrackInformation(srb, answer);
+        break;
+    case scsiop::ReserveTrack:
+        ReserveTrack(srb, answer);
+        break;
+    case scsiop::ModeSelect10:
+        ModeSelect(srb, answer);
+        break;
+    case scsiop::ModeSense10:
+        ModeSense(srb, answer);
+        break;
+    case scsiop::CloseTrackSession:
+        CloseTrackSession(srb, answer);
+        break;
+    case scsiop::ReadBufferCapacity:
+        ReadBufferCapacity(srb, answer);
+        break;
+    case scsiop::Blank:
+        Blank(srb, answer);
+        break;
+    case scsiop::SetStreaming:
+        SetStreaming(srb, answer);
+        break;
+    case scsiop::SetCDSpeed:
+        SetCDSpeed(srb, answer);
+        break;
+    case scsiop::SendDVDStructure:
+        SendDVDStructure(srb, answer);
+        break;
+    default:
+        answer.Fail(sense::IllegalRequest, sense::AscInvalidOpcode);
+        break;
     }
 }
 
@@ -555,8 +658,8 @@ void TVirtualRecorder::GetConfiguration(TSRB_ExecSCSICmd& srb, TAnswer& answer) 
     std::vector<TFeature> features;
     {
         // Profile list, newest first, as drives list them.
-        static const uint16_t profiles[] = {0x43, 0x41, 0x40, 0x2B, 0x1B, 0x1A, 0x15,
-                                            0x14, 0x13, 0x12, 0x11, 0x10, 0x0A, 0x09, 0x08};
+        static const uint16_t profiles[] = {0x43, 0x41, 0x40, 0x2B, 0x1B, 0x1A, 0x15, 0x14,
+                                            0x13, 0x12, 0x11, 0x10, 0x0A, 0x09, 0x08};
         std::vector<uint8_t> list;
         for (uint16_t p : profiles) {
             list.push_back(uint8_t(p >> 8));
@@ -570,16 +673,15 @@ void TVirtualRecorder::GetConfiguration(TSRB_ExecSCSICmd& srb, TAnswer& answer) 
     const bool dvd = present && IsDVD(), cd = k == mtCDR, bd = k == mtBDRSR || k == mtBDRE;
     const bool randomWritable = present && RandomWritable() && FDisc.Formatted;
     const bool incremental = k == mtDVDR || k == mtDVDRWSR || k == mtCDR;
-    const bool formattable = k == mtDVDPLUSRW || k == mtDVDRWSR || k == mtDVDRWRO ||
-                             k == mtDVDRAM || k == mtBDRE;
+    const bool formattable =
+        k == mtDVDPLUSRW || k == mtDVDRWSR || k == mtDVDRWRO || k == mtDVDRAM || k == mtBDRE;
     features.push_back({0x0001, true, 2, {0, 0, 0, 0x02, 0x01, 0, 0, 0}}); // core, ATAPI
-    features.push_back({0x0002, true, 1, {0x02, 0, 0, 0}});                 // morphing
+    features.push_back({0x0002, true, 1, {0x02, 0, 0, 0}});                // morphing
     features.push_back({0x0003, true, 0, {uint8_t(0x29 | (FLocked ? 0x04 : 0)), 0, 0, 0}});
     features.push_back({0x0010, present, 0, {0, 0, 0x08, 0, 0, 0x10, 0, 0}});
     features.push_back({0x001E, cd, 2, {0, 0, 0, 0}});
     features.push_back({0x001F, dvd, 1, {0, 0, 0, 0}});
-    features.push_back({0x0020, randomWritable, 0,
-                        {0, 0, 0, 0, 0, 0, 0x08, 0, 0, 0x10, 0, 0}});
+    features.push_back({0x0020, randomWritable, 0, {0, 0, 0, 0, 0, 0, 0x08, 0, 0, 0x10, 0, 0}});
     features.push_back({0x0021, incremental, 1, {0, 0x01, 0, 0x01, 0x10, 0, 0, 0}});
     features.push_back({0x0023, formattable, 0, {0, 0, 0, 0}});
     features.push_back({0x0024, k == mtDVDRAM || k == mtBDRE, 0, {0x80, 0, 0, 0}});
@@ -588,7 +690,9 @@ void TVirtualRecorder::GetConfiguration(TSRB_ExecSCSICmd& srb, TAnswer& answer) 
     features.push_back({0x002B, k == mtDVDPLUSR, 0, {0x01, 0, 0, 0}});
     features.push_back({0x002D, cd, 2, {0x46, 0, 0, 0}});
     features.push_back({0x002E, cd, 0, {0x46, 0x10, 0, 0}});
-    features.push_back({0x002F, k == mtDVDR || k == mtDVDRWSR || k == mtDVDRWRO, 1,
+    features.push_back({0x002F,
+                        k == mtDVDR || k == mtDVDRWSR || k == mtDVDRWRO,
+                        1,
                         {0x46, 0, 0, 0}}); // BUF, test write, DVD-RW
     features.push_back({0x003B, k == mtDVDPLUSRDL, 0, {0x01, 0, 0, 0}});
     features.push_back({0x0040, bd, 0, std::vector<uint8_t>(28, 0)});
@@ -717,8 +821,8 @@ void TVirtualRecorder::ModeSelect(TSRB_ExecSCSICmd& srb, TAnswer& answer) {
         valid = valid && (writeType == 0 || writeType == 2);
         valid = valid && (!fixedPacket || GetBE32(p + 10) == 16);
     }
-    if (testWrite && (k == mtDVDPLUSR || k == mtDVDPLUSRW || k == mtDVDPLUSRDL ||
-                      k == mtDVDRAM || k == mtBDRSR || k == mtBDRE))
+    if (testWrite && (k == mtDVDPLUSR || k == mtDVDPLUSRW || k == mtDVDPLUSRDL || k == mtDVDRAM ||
+                      k == mtBDRSR || k == mtBDRE))
         valid = false; // these media have no simulation mode
     if (!valid) {
         answer.Fail(sense::IllegalRequest, sense::AscInvalidFieldInParam);
@@ -866,7 +970,9 @@ void TVirtualRecorder::ReadFormatCapacities(TSRB_ExecSCSICmd& srb, TAnswer& answ
     const bool formatted = RandomWritable() ? FDisc.Formatted : true;
     add(cap, formatted ? 0x02 : 0x01, SectorSize);
     switch (k) {
-    case mtDVDPLUSRW: add(cap, 0x26 << 2, 0); break;
+    case mtDVDPLUSRW:
+        add(cap, 0x26 << 2, 0);
+        break;
     case mtDVDRAM:
         add(cap, 0x00, SectorSize);
         add(cap, 0x01 << 2, SectorSize);
@@ -884,7 +990,8 @@ void TVirtualRecorder::ReadFormatCapacities(TSRB_ExecSCSICmd& srb, TAnswer& answ
         add(cap, 0x30 << 2, 0x060000);
         add(cap + 393216, 0x31 << 2, 0);
         break;
-    default: break;
+    default:
+        break;
     }
     d[3] = uint8_t(d.size() - 4);
     Reply(srb, d);
@@ -1082,8 +1189,7 @@ void TVirtualRecorder::Read(TSRB_ExecSCSICmd& srb, TAnswer& answer) {
     }
     const size_t bytes = size_t(blocks) * SectorSize;
     std::memset(srb.SRB_BufPointer, 0, bytes);
-    if (FImageFd >= 0 &&
-        ::pread(FImageFd, srb.SRB_BufPointer, bytes, off_t(lba) * SectorSize) < 0)
+    if (FImageFd >= 0 && ::pread(FImageFd, srb.SRB_BufPointer, bytes, off_t(lba) * SectorSize) < 0)
         answer.Fail(sense::MediumError, sense::AscUnrecoveredRead, 0x00);
 }
 
@@ -1197,7 +1303,8 @@ void TVirtualRecorder::CloseTrackSession(TSRB_ExecSCSICmd& srb, TAnswer& answer)
             return;
         }
         break;
-    default: break;
+    default:
+        break;
     }
     answer.Fail(sense::IllegalRequest, sense::AscInvalidFieldInCdb);
 }
@@ -1253,7 +1360,9 @@ void TVirtualRecorder::FormatUnit(TSRB_ExecSCSICmd& srb, TAnswer& answer) {
         else
             ok = false;
         break;
-    default: ok = false; break;
+    default:
+        ok = false;
+        break;
     }
     if (!ok) {
         answer.Fail(sense::IllegalRequest, sense::AscInvalidFieldInParam);

@@ -43,8 +43,8 @@ struct TRecorderTrack {
 struct TRecorderDisc {
     TMedium Kind = mtUNKNOWN; // mtUNKNOWN: no disc
     uint32_t Capacity = 0;
-    bool Formatted = false;   // rewritable media
-    bool Finalized = false;   // write-once media closed for good
+    bool Formatted = false; // rewritable media
+    bool Finalized = false; // write-once media closed for good
     uint16_t ClosedSessions = 0;
     std::vector<TRecorderTrack> Tracks; // write-once media
     uint32_t HighestWritten = 0;        // one past the last sector written (rewritable media)
@@ -75,6 +75,11 @@ public:
     // After an eject a fresh blank disc of the same kind sits in the drive at once, as when a
     // user swaps discs (the program's drive list uses this; off by default).
     void SetAutoReload(bool on);
+
+    // The recorder as the program's drive list offers it: a blank disc of this kind (a double
+    // layer DVD+R holds either disc size), a fresh blank one after every eject, and each burn's
+    // image in imageFolder, named after the volume label.
+    void SetUpForDriveList(const std::string& imageFolder, TMedium medium = mtDVDPLUSRDL);
 
     // --- Drive behaviour ----------------------------------------------------------------------
     // MODE SENSE answers with an 8-byte block descriptor before the page (off by default).

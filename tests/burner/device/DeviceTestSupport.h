@@ -17,7 +17,8 @@ namespace devtest {
 class TTempDir {
 public:
     TTempDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "ordavine-dev-XXXXXX").string();
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "ordavine-dev-XXXXXX").string();
         if (!::mkdtemp(pattern.data()))
             throw std::runtime_error("mkdtemp failed");
         FPath = pattern;

@@ -48,46 +48,92 @@ TEST(DriveOperations, EachOperationSendsItsCdb) {
     stamp.tm_min = 7;
     stamp.tm_sec = 8;
     const TCase cases[] = {
-        {"TEST UNIT READY", mtDVDR, [](auto& d) { return d.TestUnitReady(); }, "00 00 00 00 00 00", SRB_NODATA, 0, ""},
-        {"UnlockDrive", mtDVDR, [](auto& d) { return d.UnlockDrive(); }, "00 00 00 00 00 00", SRB_NODATA, 0, ""},
-        {"REZERO", mtDVDR, [](auto& d) { return d.Rezero(); }, "01 00 00 00 00 00", SRB_NODATA, 0, ""},
-        {"FORMAT DVD-RW quick", mtDVDRWSR, [](auto& d) { return d.FormatUnit(FormatDVDRWQuick); }, "04 11 00 00 00 00", SRB_WRITE, 12, "00 A2 00 08 00 00 03 E8 54 00 00 10"},
-        {"FORMAT DVD-RW quick retry", mtDVDRWSR, [](auto& d) { return d.FormatUnit(FormatDVDRWQuickRetry); }, "04 11 00 00 00 00", SRB_WRITE, 12, "00 82 00 08 00 00 00 00 54 00 00 10"},
-        {"FORMAT DVD-RW restricted", mtDVDRWRO, [](auto& d) { return d.FormatUnit(FormatDVDRWRestricted); }, "04 11 00 00 00 00", SRB_WRITE, 12, "00 82 00 08 00 00 00 00 4C 00 00 10"},
-        {"FORMAT DVD+RW", mtDVDPLUSRW, [](auto& d) { return d.FormatUnit(FormatDVDPlusRW); }, "04 11 00 00 00 00", SRB_WRITE, 12, "00 82 00 08 00 23 05 40 98 00 00 00"},
-        {"INQUIRY", mtDVDR, [](auto& d) { return d.Inquiry(); }, "12 00 00 00 40 00", SRB_READ, 64, ""},
-        {"load", mtDVDR, [](auto& d) { return d.LoadMedium(false); }, "1B 00 00 00 03 00", SRB_NODATA, 0, ""},
-        {"load immediate", mtDVDR, [](auto& d) { return d.LoadMedium(true); }, "1B 01 00 00 03 00", SRB_NODATA, 0, ""},
-        {"eject", mtDVDR, [](auto& d) { return d.EjectMedium(false); }, "1B 00 00 00 02 00", SRB_NODATA, 0, ""},
-        {"eject immediate", mtDVDR, [](auto& d) { return d.EjectMedium(true); }, "1B 01 00 00 02 00", SRB_NODATA, 0, ""},
-        {"lock", mtDVDR, [](auto& d) { return d.LockMedium(); }, "1E 00 00 00 01 00", SRB_NODATA, 0, ""},
-        {"unlock", mtDVDR, [](auto& d) { return d.UnlockMedium(); }, "1E 00 00 00 00 00", SRB_NODATA, 0, ""},
-        {"READ FORMAT CAPACITIES", mtDVDPLUSRW, [](auto& d) { return d.FormattableCapacity() > 0; }, "23 00 00 00 00 00 00 00 7C 00", SRB_READ, 124, ""},
-        {"READ (10)", mtDVDPLUSRW, [](auto& d) { return d.Read10(0x10, 2, buffer.data()); }, "28 00 00 00 00 10 00 00 02 00", SRB_READ, 4096, ""},
-        {"WRITE (10)", mtDVDPLUSRW, [](auto& d) { return d.Write10(0x12345, 32, source.data()); }, "2A 00 00 01 23 45 00 00 20 00", SRB_WRITE, 65536, "A5 A5"},
-        {"SYNCHRONIZE CACHE", mtDVDR, [](auto& d) { return d.SynchronizeCache(false); }, "35 00 00 00 00 00 00 00 00 00", SRB_NODATA, 0, ""},
-        {"FlushCache", mtDVDR, [](auto& d) { return d.FlushCache(); }, "35 02 00 00 00 00 00 00 00 00", SRB_NODATA, 0, ""},
-        {"READ TOC ATIP", mtCDR, [](auto& d) { return d.ReadTOC(4, true, 0, 30); }, "43 02 04 00 00 00 00 00 1E 00", SRB_READ, 30, ""},
-        {"GET CONFIGURATION", mtDVDR, [](auto& d) { return d.GetConfiguration(0x2A, 112); }, "46 02 00 2A 00 00 00 00 70 00", SRB_READ, 112, ""},
-        {"GET CONFIGURATION profile", mtDVDR, [](auto& d) { return d.DiscIs() == mtDVDR; }, "46 02 00 00 00 00 00 00 72 00", SRB_READ, 114, ""},
-        {"READ DISC INFORMATION 64", mtDVDR, [](auto& d) { return d.ReadDiscInformation(64); }, "51 00 00 00 00 00 00 00 40 00", SRB_READ, 64, ""},
-        {"READ DISC INFORMATION 42", mtDVDR, [](auto& d) { return d.ReadDiscInformation(42); }, "51 00 00 00 00 00 00 00 2A 00", SRB_READ, 42, ""},
-        {"READ TRACK INFORMATION", mtDVDR, [](auto& d) { return d.ReadTrackInformation(1); }, "52 01 00 00 00 01 00 00 26 00", SRB_READ, 38, ""},
-        {"READ TRACK INFORMATION 255", mtDVDR, [](auto& d) { return d.ReadTrackInformation(255); }, "52 01 00 00 00 FF 00 00 26 00", SRB_READ, 38, ""},
-        {"RESERVE TRACK", mtDVDR, [](auto& d) { return d.ReserveTrack(0x00123450); }, "53 00 00 00 00 00 12 34 50 00", SRB_NODATA, 0, ""},
-        {"MODE SENSE defaults", mtDVDR, [](auto& d) { return d.ModeSense10(0x2A, true, 128); }, "5A 00 AA 00 00 00 00 00 80 00", SRB_READ, 128, ""},
-        {"MODE SENSE current", mtDVDR, [](auto& d) { return d.ModeSense10(0x05, false, 512); }, "5A 00 05 00 00 00 00 02 00 00", SRB_READ, 512, ""},
-        {"MODE SELECT", mtDVDR, [](auto& d) { return d.SetWriteParameters(false, true, mtDVDR, false); }, "55 10 00 00 00 00 00 00 3C 00", SRB_WRITE, 60, "00 3A 00 00 00 00 00 00 05 32"},
-        {"CLOSE TRACK", mtDVDR, [](auto& d) { return d.CloseTrackSession(false, 1, 1); }, "5B 00 01 00 00 01 00 00 00 00", SRB_NODATA, 0, ""},
-        {"CLOSE SESSION immediate", mtDVDR, [](auto& d) { return d.CloseTrackSession(true, 2, 0x0103); }, "5B 01 02 00 01 03 00 00 00 00", SRB_NODATA, 0, ""},
-        {"CLOSE DVD+RW", mtDVDPLUSRW, [](auto& d) { return d.CloseTrackSession(false, 3, 255); }, "5B 00 03 00 00 FF 00 00 00 00", SRB_NODATA, 0, ""},
-        {"READ BUFFER CAPACITY", mtDVDR, [](auto& d) { return d.ReadBufferCapacity(); }, "5C 00 00 00 00 00 00 00 20 00", SRB_READ, 32, ""},
-        {"BLANK quick", mtDVDRWSR, [](auto& d) { return d.Blank(true); }, "A1 11 00 00 00 00 00 00 00 00 00 00", SRB_NODATA, 0, ""},
-        {"BLANK full", mtDVDRWRO, [](auto& d) { return d.Blank(false); }, "A1 10 00 00 00 00 00 00 00 00 00 00", SRB_NODATA, 0, ""},
-        {"SET STREAMING", mtDVDR, [](auto& d) { return d.SetStreaming(0x0022F000, 11080, 5540); }, "B6 00 00 00 00 00 00 00 00 00 1C 00", SRB_WRITE, 28, "00 00 00 00 00 00 00 00 00 22 F0 00 00 00 2B 48 00 00 03 E8 00 00 15 A4 00 00 03 E8"},
-        {"SET CD SPEED", mtDVDR, [](auto& d) { return d.SetDeviceSpeed(11080, 2770); }, "BB 01 2B 48 0A D2 00 00 00 00 00 00", SRB_NODATA, 0, ""},
-        {"SET CD SPEED maximum", mtDVDR, [](auto& d) { return d.SetDeviceSpeed(0, 0); }, "BB 01 FF FF FF FF 00 00 00 00 00 00", SRB_NODATA, 0, ""},
-        {"SEND DVD STRUCTURE", mtDVDR, [&](auto& d) { return d.SendDVDTimeStamp(stamp); }, "BF 00 00 00 00 00 00 0F 00 16 00 00", SRB_WRITE, 22, "00 14 00 00 00 00 00 00 32 30 32 34 30 33 30 35 30 36 30 37 30 38"},
+        {"TEST UNIT READY", mtDVDR, [](auto& d) { return d.TestUnitReady(); }, "00 00 00 00 00 00",
+         SRB_NODATA, 0, ""},
+        {"UnlockDrive", mtDVDR, [](auto& d) { return d.UnlockDrive(); }, "00 00 00 00 00 00",
+         SRB_NODATA, 0, ""},
+        {"REZERO", mtDVDR, [](auto& d) { return d.Rezero(); }, "01 00 00 00 00 00", SRB_NODATA, 0,
+         ""},
+        {"FORMAT DVD-RW quick", mtDVDRWSR, [](auto& d) { return d.FormatUnit(FormatDVDRWQuick); },
+         "04 11 00 00 00 00", SRB_WRITE, 12, "00 A2 00 08 00 00 03 E8 54 00 00 10"},
+        {"FORMAT DVD-RW quick retry", mtDVDRWSR,
+         [](auto& d) { return d.FormatUnit(FormatDVDRWQuickRetry); }, "04 11 00 00 00 00",
+         SRB_WRITE, 12, "00 82 00 08 00 00 00 00 54 00 00 10"},
+        {"FORMAT DVD-RW restricted", mtDVDRWRO,
+         [](auto& d) { return d.FormatUnit(FormatDVDRWRestricted); }, "04 11 00 00 00 00",
+         SRB_WRITE, 12, "00 82 00 08 00 00 00 00 4C 00 00 10"},
+        {"FORMAT DVD+RW", mtDVDPLUSRW, [](auto& d) { return d.FormatUnit(FormatDVDPlusRW); },
+         "04 11 00 00 00 00", SRB_WRITE, 12, "00 82 00 08 00 23 05 40 98 00 00 00"},
+        {"INQUIRY", mtDVDR, [](auto& d) { return d.Inquiry(); }, "12 00 00 00 40 00", SRB_READ, 64,
+         ""},
+        {"load", mtDVDR, [](auto& d) { return d.LoadMedium(false); }, "1B 00 00 00 03 00",
+         SRB_NODATA, 0, ""},
+        {"load immediate", mtDVDR, [](auto& d) { return d.LoadMedium(true); }, "1B 01 00 00 03 00",
+         SRB_NODATA, 0, ""},
+        {"eject", mtDVDR, [](auto& d) { return d.EjectMedium(false); }, "1B 00 00 00 02 00",
+         SRB_NODATA, 0, ""},
+        {"eject immediate", mtDVDR, [](auto& d) { return d.EjectMedium(true); },
+         "1B 01 00 00 02 00", SRB_NODATA, 0, ""},
+        {"lock", mtDVDR, [](auto& d) { return d.LockMedium(); }, "1E 00 00 00 01 00", SRB_NODATA, 0,
+         ""},
+        {"unlock", mtDVDR, [](auto& d) { return d.UnlockMedium(); }, "1E 00 00 00 00 00",
+         SRB_NODATA, 0, ""},
+        {"READ FORMAT CAPACITIES", mtDVDPLUSRW, [](auto& d) { return d.FormattableCapacity() > 0; },
+         "23 00 00 00 00 00 00 00 7C 00", SRB_READ, 124, ""},
+        {"READ (10)", mtDVDPLUSRW, [](auto& d) { return d.Read10(0x10, 2, buffer.data()); },
+         "28 00 00 00 00 10 00 00 02 00", SRB_READ, 4096, ""},
+        {"WRITE (10)", mtDVDPLUSRW, [](auto& d) { return d.Write10(0x12345, 32, source.data()); },
+         "2A 00 00 01 23 45 00 00 20 00", SRB_WRITE, 65536, "A5 A5"},
+        {"SYNCHRONIZE CACHE", mtDVDR, [](auto& d) { return d.SynchronizeCache(false); },
+         "35 00 00 00 00 00 00 00 00 00", SRB_NODATA, 0, ""},
+        {"FlushCache", mtDVDR, [](auto& d) { return d.FlushCache(); },
+         "35 02 00 00 00 00 00 00 00 00", SRB_NODATA, 0, ""},
+        {"READ TOC ATIP", mtCDR, [](auto& d) { return d.ReadTOC(4, true, 0, 30); },
+         "43 02 04 00 00 00 00 00 1E 00", SRB_READ, 30, ""},
+        {"GET CONFIGURATION", mtDVDR, [](auto& d) { return d.GetConfiguration(0x2A, 112); },
+         "46 02 00 2A 00 00 00 00 70 00", SRB_READ, 112, ""},
+        {"GET CONFIGURATION profile", mtDVDR, [](auto& d) { return d.DiscIs() == mtDVDR; },
+         "46 02 00 00 00 00 00 00 72 00", SRB_READ, 114, ""},
+        {"READ DISC INFORMATION 64", mtDVDR, [](auto& d) { return d.ReadDiscInformation(64); },
+         "51 00 00 00 00 00 00 00 40 00", SRB_READ, 64, ""},
+        {"READ DISC INFORMATION 42", mtDVDR, [](auto& d) { return d.ReadDiscInformation(42); },
+         "51 00 00 00 00 00 00 00 2A 00", SRB_READ, 42, ""},
+        {"READ TRACK INFORMATION", mtDVDR, [](auto& d) { return d.ReadTrackInformation(1); },
+         "52 01 00 00 00 01 00 00 26 00", SRB_READ, 38, ""},
+        {"READ TRACK INFORMATION 255", mtDVDR, [](auto& d) { return d.ReadTrackInformation(255); },
+         "52 01 00 00 00 FF 00 00 26 00", SRB_READ, 38, ""},
+        {"RESERVE TRACK", mtDVDR, [](auto& d) { return d.ReserveTrack(0x00123450); },
+         "53 00 00 00 00 00 12 34 50 00", SRB_NODATA, 0, ""},
+        {"MODE SENSE defaults", mtDVDR, [](auto& d) { return d.ModeSense10(0x2A, true, 128); },
+         "5A 00 AA 00 00 00 00 00 80 00", SRB_READ, 128, ""},
+        {"MODE SENSE current", mtDVDR, [](auto& d) { return d.ModeSense10(0x05, false, 512); },
+         "5A 00 05 00 00 00 00 02 00 00", SRB_READ, 512, ""},
+        {"MODE SELECT", mtDVDR,
+         [](auto& d) { return d.SetWriteParameters(false, true, mtDVDR, false); },
+         "55 10 00 00 00 00 00 00 3C 00", SRB_WRITE, 60, "00 3A 00 00 00 00 00 00 05 32"},
+        {"CLOSE TRACK", mtDVDR, [](auto& d) { return d.CloseTrackSession(false, 1, 1); },
+         "5B 00 01 00 00 01 00 00 00 00", SRB_NODATA, 0, ""},
+        {"CLOSE SESSION immediate", mtDVDR,
+         [](auto& d) { return d.CloseTrackSession(true, 2, 0x0103); },
+         "5B 01 02 00 01 03 00 00 00 00", SRB_NODATA, 0, ""},
+        {"CLOSE DVD+RW", mtDVDPLUSRW, [](auto& d) { return d.CloseTrackSession(false, 3, 255); },
+         "5B 00 03 00 00 FF 00 00 00 00", SRB_NODATA, 0, ""},
+        {"READ BUFFER CAPACITY", mtDVDR, [](auto& d) { return d.ReadBufferCapacity(); },
+         "5C 00 00 00 00 00 00 00 20 00", SRB_READ, 32, ""},
+        {"BLANK quick", mtDVDRWSR, [](auto& d) { return d.Blank(true); },
+         "A1 11 00 00 00 00 00 00 00 00 00 00", SRB_NODATA, 0, ""},
+        {"BLANK full", mtDVDRWRO, [](auto& d) { return d.Blank(false); },
+         "A1 10 00 00 00 00 00 00 00 00 00 00", SRB_NODATA, 0, ""},
+        {"SET STREAMING", mtDVDR, [](auto& d) { return d.SetStreaming(0x0022F000, 11080, 5540); },
+         "B6 00 00 00 00 00 00 00 00 00 1C 00", SRB_WRITE, 28,
+         "00 00 00 00 00 00 00 00 00 22 F0 00 00 00 2B 48 00 00 03 E8 00 00 15 A4 00 00 03 E8"},
+        {"SET CD SPEED", mtDVDR, [](auto& d) { return d.SetDeviceSpeed(11080, 2770); },
+         "BB 01 2B 48 0A D2 00 00 00 00 00 00", SRB_NODATA, 0, ""},
+        {"SET CD SPEED maximum", mtDVDR, [](auto& d) { return d.SetDeviceSpeed(0, 0); },
+         "BB 01 FF FF FF FF 00 00 00 00 00 00", SRB_NODATA, 0, ""},
+        {"SEND DVD STRUCTURE", mtDVDR, [&](auto& d) { return d.SendDVDTimeStamp(stamp); },
+         "BF 00 00 00 00 00 00 0F 00 16 00 00", SRB_WRITE, 22,
+         "00 14 00 00 00 00 00 00 32 30 32 34 30 33 30 35 30 36 30 37 30 38"},
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.Name);
@@ -116,8 +162,8 @@ std::vector<int> FlagsSet(TSCSIDevice& dev) {
 } // namespace
 
 TEST(Capabilities, SameFlagsWithAndWithoutABlockDescriptor) {
-    const std::vector<int> withDisc = {1, 2, 3, 4, 5, 6, 7, 8, 12, 13, 14, 21, 22, 23, 24,
-                                       25, 26, 27, 28, 31, 32, 41, 42};
+    const std::vector<int> withDisc = {1,  2,  3,  4,  5,  6,  7,  8,  12, 13, 14, 21,
+                                       22, 23, 24, 25, 26, 27, 28, 31, 32, 41, 42};
     for (bool descriptor : {false, true}) {
         SCOPED_TRACE(descriptor);
         TVirtualDrive drive(mtDVDR, 0, descriptor);
@@ -133,8 +179,8 @@ TEST(Capabilities, SameFlagsWithAndWithoutABlockDescriptor) {
 TEST(Capabilities, WithoutADiscEveryAnsweredFeatureCounts) {
     TVirtualDrive drive(mtUNKNOWN);
     // The HD DVD features are not the drive's, but with profile 0 their bare answers count.
-    const std::vector<int> expected = {1,  2,  3,  4,  5,  6,  7,  8,  9,  10, 11, 12, 13,
-                                       14, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31, 32, 41, 42};
+    const std::vector<int> expected = {1,  2,  3,  4,  5,  6,  7,  8,  9,  10, 11, 12, 13, 14,
+                                       21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31, 32, 41, 42};
     EXPECT_EQ(FlagsSet(drive.Dev), expected);
     EXPECT_EQ(drive.Dev.DiscIs(), mtUNKNOWN);
 }
@@ -163,10 +209,10 @@ TEST(Capabilities, FailedModeSenseLeavesEveryFlagCleared) {
 
 TEST(MediumDetection, EveryKindAndNone) {
     const std::pair<TMedium, TMedium> cases[] = {
-        {mtUNKNOWN, mtUNKNOWN},     {mtDVDR, mtDVDR},       {mtDVDPLUSR, mtDVDPLUSR},
+        {mtUNKNOWN, mtUNKNOWN},       {mtDVDR, mtDVDR},           {mtDVDPLUSR, mtDVDPLUSR},
         {mtDVDPLUSRDL, mtDVDPLUSRDL}, {mtDVDPLUSRW, mtDVDPLUSRW}, {mtDVDRW, mtDVDRWSR},
-        {mtDVDRWSR, mtDVDRWSR},     {mtDVDRWRO, mtDVDRWRO}, {mtDVDRAM, mtDVDRAM},
-        {mtBDRSR, mtBDRSR},         {mtBDRE, mtBDRE},       {mtCDR, mtCDR},
+        {mtDVDRWSR, mtDVDRWSR},       {mtDVDRWRO, mtDVDRWRO},     {mtDVDRAM, mtDVDRAM},
+        {mtBDRSR, mtBDRSR},           {mtBDRE, mtBDRE},           {mtCDR, mtCDR},
     };
     for (const auto& [inserted, expected] : cases) {
         TVirtualDrive drive(inserted);
@@ -233,9 +279,10 @@ TEST(WriteParameters, PagePerMedium) {
             EXPECT_EQ(ToHex(select.DataOut, header, 16), c.Page);
             // The drive holds what was sent.
             EXPECT_EQ(ToHex(drive.Rec->Page05(), 0, 16), c.Page);
-            EXPECT_EQ(ToHex(std::vector<uint8_t>(reinterpret_cast<uint8_t*>(&drive.Dev.ModePage05),
-                                                 reinterpret_cast<uint8_t*>(&drive.Dev.ModePage05) + 16)),
-                      c.Page);
+            EXPECT_EQ(
+                ToHex(std::vector<uint8_t>(reinterpret_cast<uint8_t*>(&drive.Dev.ModePage05),
+                                           reinterpret_cast<uint8_t*>(&drive.Dev.ModePage05) + 16)),
+                c.Page);
         }
 }
 
@@ -267,10 +314,10 @@ TEST(Speeds, RequestsAndReadBacks) {
         uint16_t Read, Write, ReadBack, WriteBack;
     };
     const TCase cases[] = {
-        {0, 5540, 22160, 5540},  // exact
-        {0, 6000, 22160, 5540},  // the drive takes the next lower speed it has
-        {0, 1, 22160, 2770},     // below its lowest: the lowest
-        {0, 0, 22160, 22160},    // 0: maximum
+        {0, 5540, 22160, 5540}, // exact
+        {0, 6000, 22160, 5540}, // the drive takes the next lower speed it has
+        {0, 1, 22160, 2770},    // below its lowest: the lowest
+        {0, 0, 22160, 22160},   // 0: maximum
         {11080, 0, 11080, 22160},
     };
     for (const TCase& c : cases) {
@@ -298,11 +345,11 @@ TEST(DiscQueries, BlankDiscOfEveryKind) {
         bool FreeIsCapacity; // else 0
     };
     const TCase cases[] = {
-        {mtDVDR, 0, false, true, true},      {mtDVDPLUSR, 0, false, true, true},
+        {mtDVDR, 0, false, true, true},       {mtDVDPLUSR, 0, false, true, true},
         {mtDVDPLUSRDL, 0, false, true, true}, {mtDVDPLUSRW, 1, true, true, true},
-        {mtDVDRWSR, 0, true, true, true},    {mtDVDRWRO, 1, true, true, false},
-        {mtDVDRAM, 1, true, true, true},     {mtBDRSR, 0, false, true, true},
-        {mtBDRE, 1, true, true, true},       {mtCDR, 0, false, true, true},
+        {mtDVDRWSR, 0, true, true, true},     {mtDVDRWRO, 1, true, true, false},
+        {mtDVDRAM, 1, true, true, true},      {mtBDRSR, 0, false, true, true},
+        {mtBDRE, 1, true, true, true},        {mtCDR, 0, false, true, true},
         {mtUNKNOWN, 0, false, false, false},
     };
     for (const TCase& c : cases) {

@@ -2,7 +2,7 @@
 // command trace.
 #include "DeviceTestSupport.h"
 
-#include <regex>
+#include <cctype>
 #include <scsi/sg.h>
 #include <unistd.h>
 
@@ -14,8 +14,8 @@ namespace {
 
 std::string FdPath(int fd) {
     char buffer[4096];
-    const ssize_t n = ::readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), buffer,
-                                 sizeof buffer - 1);
+    const ssize_t n =
+        ::readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), buffer, sizeof buffer - 1);
     return n > 0 ? std::string(buffer, size_t(n)) : std::string();
 }
 
@@ -84,11 +84,14 @@ TEST(DeviceList, WithoutDrivesOnlyTheVirtualRecorderIsListed) {
 
 TEST(DeviceList, RealDrivesComeFirstWithTheirAddressAndInquiryStrings) {
     TFakeDrives fake;
-    fake.AddDrive("sr0", "1:0:0:0", std::string("HL-DT-ST") + "DVDRAM GH24NSD1 " + "LG\x01" "0");
+    fake.AddDrive("sr0", "1:0:0:0",
+                  std::string("HL-DT-ST") + "DVDRAM GH24NSD1 " +
+                      "LG\x01"
+                      "0");
     fake.AddDrive("sr1", "2:0:3:0", std::string("ASUS    ") + "BW-16D1HT       " + "3.10");
     fake.AddDrive("sr2", "", std::string("PIONEER ") + "BD-RW   BDR-209D" + "1.10"); // no address
     fake.AddDrive("sr3", "4:0:0:0", "GONE", /*createNode=*/false); // cannot be opened
-    std::filesystem::create_directories(fake.Dir / "sys/sda");        // not an optical drive
+    std::filesystem::create_directories(fake.Dir / "sys/sda");     // not an optical drive
     const std::string trace = fake.Dir / "trace.elg";
 
     TSCSIDevice dev;
@@ -203,20 +206,19 @@ TEST(CommandRoutine, WriteAddressModeZeroesTheHighAddressBytes) {
     EXPECT_EQ(drive.Last().Cdb[3], 0x01);
     EXPECT_TRUE(drive.Dev.DeviceCan(77));
     EXPECT_TRUE(drive.Dev.Write10(0x00010020, 1, packet.data()));
-    EXPECT_EQ(drive.Last().Cdb,
-              (std::vector<uint8_t>{0x2A, 0, 0, 0, 0x00, 0x20, 0, 0, 1, 0}));
+    EXPECT_EQ(drive.Last().Cdb, (std::vector<uint8_t>{0x2A, 0, 0, 0, 0x00, 0x20, 0, 0, 1, 0}));
 }
 
 TEST(CommandRoutine, TransferWhoseLengthDisagreesWithTheCdbIsNeverSent) {
     TVirtualDrive drive(mtDVDPLUSRW);
     std::vector<uint8_t> buffer(4096, 0);
     // Two blocks in the CDB, one block of buffer.
-    EXPECT_EQ(drive.Dev.SendCommand({0x2A, 0, 0, 0, 0, 0, 0, 0, 2, 0}, SRB_WRITE, buffer.data(),
-                                    2048),
-              SS_ERR);
-    EXPECT_EQ(drive.Dev.SendCommand({0x28, 0, 0, 0, 0, 0, 0, 0, 1, 0}, SRB_READ, buffer.data(),
-                                    4096),
-              SS_ERR);
+    EXPECT_EQ(
+        drive.Dev.SendCommand({0x2A, 0, 0, 0, 0, 0, 0, 0, 2, 0}, SRB_WRITE, buffer.data(), 2048),
+        SS_ERR);
+    EXPECT_EQ(
+        drive.Dev.SendCommand({0x28, 0, 0, 0, 0, 0, 0, 0, 1, 0}, SRB_READ, buffer.data(), 4096),
+        SS_ERR);
     EXPECT_TRUE(drive.Rec->Commands().empty());
     EXPECT_EQ(drive.Dev.DeviceError, 0x2400);
     EXPECT_EQ(ClassifyAnswer(SS_ERR, drive.Dev.TargetBusy, drive.Dev.LastSenseInfo),
@@ -244,20 +246,33 @@ TEST(CommandTrace, LineForLine) {
     ASSERT_EQ(lines.size(), 4u);
     EXPECT_EQ(lines[0], BurnerVersion);
     const std::string zeros15 = "00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 ";
-    const std::string time = R"(\d\d:\d\d:\d\d\d )";
-    EXPECT_TRUE(std::regex_match(lines[1], std::regex(time + R"(TEST UNIT READY        \(00\) \{40:06\} - 0:0:0 <04> \[00000\] )" + zeros15 + R"(\| 3A:01)")))
+    // Each line: [prefix] "mm:ss:zzz " then the rest; the time is the only varying part.
+    auto matches = [](const std::string& line, const std::string& prefix, const std::string& rest) {
+        if (line.size() != prefix.size() + 10 + rest.size() ||
+            line.compare(0, prefix.size(), prefix))
+            return false;
+        const std::string time = line.substr(prefix.size(), 10);
+        for (size_t i : {0, 1, 3, 4, 6, 7, 8})
+            if (!std::isdigit(static_cast<unsigned char>(time[i])))
+                return false;
+        return time[2] == ':' && time[5] == ':' && time[9] == ' ' &&
+               line.compare(prefix.size() + 10, rest.size(), rest) == 0;
+    };
+    EXPECT_TRUE(
+        matches(lines[1], "",
+                "TEST UNIT READY        (00) {40:06} - 0:0:0 <04> [00000] " + zeros15 + "| 3A:01"))
         << lines[1];
     std::string answer = "05 80 05 32 1F 00 00 00 4F 52 44 41 56 49 4E 45 56 49 52 54 55 41 4C 20 "
                          "52 45 43 4F 52 44 45 52 31 2E 30 30 ";
     for (int i = 36; i < 64; ++i)
         answer += "00 ";
-    EXPECT_TRUE(std::regex_match(
-        lines[2], std::regex(time + R"(INQUIRY                \(12\) \{48:06\} - 0:0:0 <01> \[00040\] 00 00 00 40 )" +
-                             zeros15.substr(12) + R"(\| )" + answer + "00:00")))
+    EXPECT_TRUE(matches(lines[2], "",
+                        "INQUIRY                (12) {48:06} - 0:0:0 <01> [00040] 00 00 00 40 " +
+                            zeros15.substr(12) + "| " + answer + "00:00"))
         << lines[2];
-    EXPECT_TRUE(std::regex_match(
-        lines[3], std::regex(R"(- NAL -> AB )" + time + R"(TEST UNIT READY        \(00\) \{48:06\} - 0:0:0 <04> \[00003\] )" +
-                             zeros15 + R"(\| 41 42 00 3A:01)")))
+    EXPECT_TRUE(matches(lines[3], "- NAL -> AB ",
+                        "TEST UNIT READY        (00) {48:06} - 0:0:0 <04> [00003] " + zeros15 +
+                            "| 41 42 00 3A:01"))
         << lines[3];
     ::unsetenv("XDG_CACHE_HOME");
 }
@@ -317,8 +332,10 @@ TEST(SenseDecoding, AnswersBecomeGoOnRetryOrFail) {
         {A::Failed, 0, {S::Fail, 0}, {S::Fail, 0}},
     };
     for (const TCase& c : cases) {
-        EXPECT_EQ(PacketWriteVerdict(c.Answer, c.Count), c.Packet) << int(c.Answer) << " " << c.Count;
-        EXPECT_EQ(FirstWriteVerdict(c.Answer, c.Count, true), c.First) << int(c.Answer) << " " << c.Count;
+        EXPECT_EQ(PacketWriteVerdict(c.Answer, c.Count), c.Packet)
+            << int(c.Answer) << " " << c.Count;
+        EXPECT_EQ(FirstWriteVerdict(c.Answer, c.Count, true), c.First)
+            << int(c.Answer) << " " << c.Count;
     }
     EXPECT_EQ(FirstWriteVerdict(A::IncompatibleFormat, 0, false).Action, S::Fail);
 }

@@ -291,6 +291,12 @@ TEST(RecorderImage, EveryBurnGetsItsOwnFileAfterTheLabel) {
     ASSERT_TRUE(WritePackets(dev, 0, second));
     EXPECT_EQ(drive.Rec->ImagePath(), drive.Dir / "Given label.iso");
 
+    drive.Rec->SetVolumeLabel("");
+    drive.Rec->SetImageFolder(drive.Dir / "not/yet");
+    ASSERT_TRUE(dev.EjectMedium(false));
+    ASSERT_TRUE(WritePackets(dev, 0, second));
+    EXPECT_EQ(drive.Rec->ImagePath(), drive.Dir / "not/yet/VACATION.iso");
+
     drive.Rec->SetImagePath(drive.Dir / "fixed.img");
     ASSERT_TRUE(dev.EjectMedium(false));
     ASSERT_TRUE(WritePackets(dev, 0, second));
