@@ -448,7 +448,12 @@ void TTranscoder::OpenOutput() {
     v->framerate = AVRational{RateNum, RateDen};
     v->sample_aspect_ratio = OutSar;
     v->gop_size = tf.Gop;
+    // Two B-frames quantised like the others, and the finest quantiser allowed: an easy picture
+    // then spends the rate it is given on quality instead of stopping at quantiser 2.
     v->max_b_frames = 2;
+    v->b_quant_factor = 1.0f;
+    v->qmin = 1;
+    v->mb_lmin = FF_QP2LAMBDA;
     v->bit_rate = J.VideoBitRate;
     v->rc_max_rate = kPeakVideoRate;
     v->rc_min_rate = 0;
@@ -463,7 +468,10 @@ void TTranscoder::OpenOutput() {
     }
     if (Out->oformat->flags & AVFMT_GLOBALHEADER)
         v->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-    err = avcodec_open2(v, vcodec, nullptr);
+    AVDictionary* vopts = nullptr;
+    av_dict_set_int(&vopts, "lmin", FF_QP2LAMBDA, 0);
+    err = avcodec_open2(v, vcodec, &vopts);
+    av_dict_free(&vopts);
     if (err < 0)
         Fail(QStringLiteral("Cannot open the MPEG-2 encoder: %1").arg(AvErrorText(err)));
 
@@ -708,7 +716,8 @@ void TTranscoder::BuildVideoGraph(const AVFrame* f) {
     const int py = (H - ph) / 2 / 2 * 2;
 
     QString text;
-    if (Deinterlace)
+    // Pictures that are progressive from the start need no deinterlacer in their way.
+    if (Deinterlace && (T.Probe.Interlaced || f->interlaced_frame))
         text += QStringLiteral("yadif=mode=send_frame:parity=auto:deint=interlaced,");
     if (!chain.isEmpty())
         text += chain + QLatin1Char(',');
