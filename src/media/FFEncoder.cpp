@@ -17,7 +17,7 @@ constexpr int64_t kAudioRate = 448000;
 constexpr int64_t kMinVideoRate = 2000000;
 constexpr int64_t kMaxVideoRate = 8000000;
 // Pack and packet headers, navigation packs and the encoder's deviation from its average.
-constexpr double kMuxOverhead = 1.04;
+constexpr double kMuxOverhead = 1.06;
 // Kept free for the menu, the IFO/BUP files, the file system and a safety margin.
 constexpr double kDiscUse = 0.96;
 constexpr int64_t kDiscReserve = 24LL * 1024 * 1024;

@@ -130,7 +130,7 @@ private:
     std::atomic<bool> FStopRequested{false};
     std::mutex FPauseLock;
     std::condition_variable FPauseChanged;
-    bool FPaused = false; // guarded by FPauseLock
+    std::atomic<bool> FPaused{false}; // changed under FPauseLock so that the waiting worker wakes
     std::thread FWorker;
     std::mutex FTerminateLock;
     std::thread FLastTerminate; // guarded by FTerminateLock; each terminate thread joins its predecessor

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <cstring>
 #include <unordered_map>
 
 namespace {
@@ -23,7 +24,7 @@ struct TFrameRequest {
     std::condition_variable Answered;
     bool Done = false;  // guarded by Lock
     int32_t Result = -1; // guarded by Lock
-    QImage Picture;      // guarded by Lock
+    std::vector<uint8_t> Pixels; // RGB rows, guarded by Lock
 };
 
 void PaintFrame(TFrameInputAdapter* adapter, const TInputFrameInfo& info, TFrameRequest& request) {
@@ -40,8 +41,12 @@ void PaintFrame(TFrameInputAdapter* adapter, const TInputFrameInfo& info, TFrame
             result = -1;
         }
     }
+    // A deep copy crosses the threads, never a shared picture.
+    std::vector<uint8_t> pixels(size_t(info.Width) * info.Height * 3);
+    for (int y = 0; y < info.Height; ++y)
+        memcpy(&pixels[size_t(y) * info.Width * 3], picture.constScanLine(y), size_t(info.Width) * 3);
     std::lock_guard lock(request.Lock);
-    request.Picture = picture;
+    request.Pixels = std::move(pixels);
     request.Result = result;
     request.Done = true;
     request.Answered.notify_all();
@@ -140,7 +145,7 @@ bool FrameInputAdapterAlive(int64_t identity) {
     return gRegistry.count(identity) != 0;
 }
 
-TFrameRequestResult RequestInputFrame(int64_t identity, const TInputFrameInfo& info, QImage* picture,
+TFrameRequestResult RequestInputFrame(int64_t identity, const TInputFrameInfo& info, std::vector<uint8_t>* picture,
                                       const std::function<bool()>& abandon) {
     auto request = std::make_shared<TFrameRequest>();
     TFrameInputAdapter* direct = nullptr;
@@ -164,7 +169,9 @@ TFrameRequestResult RequestInputFrame(int64_t identity, const TInputFrameInfo& i
     } else {
         std::unique_lock lock(request->Lock);
         while (!request->Done) {
-            request->Answered.wait_for(lock, std::chrono::milliseconds(50));
+            // system_clock: the wait then goes through pthread_cond_timedwait, which every
+            // sanitizer understands (the steady-clock variant is invisible to older ones).
+            request->Answered.wait_until(lock, std::chrono::system_clock::now() + std::chrono::milliseconds(50));
             if (request->Done)
                 break;
             if (abandon && abandon())
@@ -180,6 +187,6 @@ TFrameRequestResult RequestInputFrame(int64_t identity, const TInputFrameInfo& i
     if (request->Result < 0)
         return TFrameRequestResult::EndOfInput;
     if (picture)
-        *picture = request->Picture;
+        *picture = std::move(request->Pixels);
     return TFrameRequestResult::Frame;
 }

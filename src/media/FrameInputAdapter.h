@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <vector>
 
 struct TInputFrameInfo {
     int64_t FrameNumber = 0; // counts the frames asked for, starting at 1
@@ -63,5 +64,6 @@ bool FrameInputAdapterAlive(int64_t identity);
 // on the adapter's own thread; otherwise posts the request to that thread's event queue and waits,
 // waking regularly to check `abandon` (a stop request) and whether the adapter still exists.
 enum class TFrameRequestResult { Frame, EndOfInput, Abandoned, AdapterGone };
-TFrameRequestResult RequestInputFrame(int64_t identity, const TInputFrameInfo& info, QImage* picture,
+// A frame arrives as packed RGB rows (3 bytes a pixel) of the requested size.
+TFrameRequestResult RequestInputFrame(int64_t identity, const TInputFrameInfo& info, std::vector<uint8_t>* picture,
                                       const std::function<bool()>& abandon);

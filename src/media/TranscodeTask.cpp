@@ -33,6 +33,15 @@ constexpr int64_t kPeakVideoRate = 9000000;
 constexpr int kVbvBufferBits = 1835008;
 constexpr int kMuxRate = 10080000;
 
+// The FFmpeg libraries are not built for ThreadSanitizer: their reference counts and progress
+// flags are atomics it cannot see, so their own threads only produce noise there. Sanitizer
+// builds run the codecs on the calling thread; our threads are what those builds check.
+#if defined(__SANITIZE_THREAD__)
+constexpr bool kCodecThreads = false;
+#else
+constexpr bool kCodecThreads = true;
+#endif
+
 QString AvErrorText(int err) {
     char buf[AV_ERROR_MAX_STRING_SIZE] = {};
     av_strerror(err, buf, sizeof buf);
@@ -394,7 +403,7 @@ void TTranscoder::OpenDecoder(int idx, TCodecPtr* dec) {
         Fail(QStringLiteral("Out of memory"));
     int err = avcodec_parameters_to_context(dec->get(), st->codecpar);
     (*dec)->pkt_timebase = st->time_base;
-    (*dec)->thread_count = 0;
+    (*dec)->thread_count = kCodecThreads ? 0 : 1;
     if (err >= 0)
         err = avcodec_open2(dec->get(), codec, nullptr);
     if (err < 0)
@@ -448,13 +457,18 @@ void TTranscoder::OpenOutput() {
     v->framerate = AVRational{RateNum, RateDen};
     v->sample_aspect_ratio = OutSar;
     v->gop_size = tf.Gop;
+    // Two B-frames quantised like the others, and the finest quantiser allowed: an easy picture
+    // then spends the rate it is given on quality instead of stopping at quantiser 2.
     v->max_b_frames = 2;
+    v->b_quant_factor = 1.0f;
+    v->qmin = 1;
+    v->mb_lmin = FF_QP2LAMBDA;
     v->bit_rate = J.VideoBitRate;
     v->rc_max_rate = kPeakVideoRate;
     v->rc_min_rate = 0;
     v->rc_buffer_size = kVbvBufferBits;
     v->thread_type = FF_THREAD_SLICE;
-    v->thread_count = std::clamp(QThread::idealThreadCount(), 1, 8);
+    v->thread_count = kCodecThreads ? std::clamp(QThread::idealThreadCount(), 1, 8) : 1;
     if (KeepInterlaced) {
         v->flags |= AV_CODEC_FLAG_INTERLACED_DCT | AV_CODEC_FLAG_INTERLACED_ME;
         v->field_order = Tff ? AV_FIELD_TT : AV_FIELD_BB;
@@ -463,7 +477,10 @@ void TTranscoder::OpenOutput() {
     }
     if (Out->oformat->flags & AVFMT_GLOBALHEADER)
         v->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-    err = avcodec_open2(v, vcodec, nullptr);
+    AVDictionary* vopts = nullptr;
+    av_dict_set_int(&vopts, "lmin", FF_QP2LAMBDA, 0);
+    err = avcodec_open2(v, vcodec, &vopts);
+    av_dict_free(&vopts);
     if (err < 0)
         Fail(QStringLiteral("Cannot open the MPEG-2 encoder: %1").arg(AvErrorText(err)));
 
@@ -539,7 +556,7 @@ bool TTranscoder::ReadFrameInput() {
     info.Width = spec.Width;
     info.Height = spec.Height;
     info.Pts = av_rescale(FrameNumber - 1, 1000000LL * spec.RateDen, spec.RateNum);
-    QImage picture;
+    std::vector<uint8_t> picture;
     switch (RequestInputFrame(spec.Adapter, info, &picture, J.StopRequested)) {
     case TFrameRequestResult::EndOfInput:
         return false;
@@ -551,9 +568,9 @@ bool TTranscoder::ReadFrameInput() {
     case TFrameRequestResult::Frame:
         break;
     }
-    if (picture.width() != spec.Width || picture.height() != spec.Height)
+    const size_t row = size_t(spec.Width) * 3;
+    if (picture.size() != row * spec.Height)
         Fail(QStringLiteral("The frame input delivered a picture of the wrong size"));
-    picture = picture.convertToFormat(QImage::Format_RGB888);
     TFramePtr frame = NewFrame();
     frame->format = AV_PIX_FMT_RGB24;
     frame->width = spec.Width;
@@ -561,7 +578,7 @@ bool TTranscoder::ReadFrameInput() {
     if (av_frame_get_buffer(frame.get(), 0) < 0)
         Fail(QStringLiteral("Out of memory"));
     for (int y = 0; y < spec.Height; ++y)
-        memcpy(frame->data[0] + y * frame->linesize[0], picture.constScanLine(y), size_t(spec.Width) * 3);
+        memcpy(frame->data[0] + y * frame->linesize[0], &picture[row * y], row);
     VideoFrameIn(frame.get(), info.Pts, av_rescale(1, 1000000LL * spec.RateDen, spec.RateNum));
     return true;
 }
@@ -708,7 +725,8 @@ void TTranscoder::BuildVideoGraph(const AVFrame* f) {
     const int py = (H - ph) / 2 / 2 * 2;
 
     QString text;
-    if (Deinterlace)
+    // Pictures that are progressive from the start need no deinterlacer in their way.
+    if (Deinterlace && (T.Probe.Interlaced || f->interlaced_frame))
         text += QStringLiteral("yadif=mode=send_frame:parity=auto:deint=interlaced,");
     if (!chain.isEmpty())
         text += chain + QLatin1Char(',');
