@@ -457,12 +457,10 @@ void TTranscoder::OpenOutput() {
     v->framerate = AVRational{RateNum, RateDen};
     v->sample_aspect_ratio = OutSar;
     v->gop_size = tf.Gop;
-    // Two B-frames quantised like the others, and the finest quantiser allowed: an easy picture
-    // then spends the rate it is given on quality instead of stopping at quantiser 2.
+    // Two B-frames quantised like the others. The quantiser floor stays at the encoder's 2: a
+    // floor of 1 gains a little on easy pictures but costs a third more encoding time.
     v->max_b_frames = 2;
     v->b_quant_factor = 1.0f;
-    v->qmin = 1;
-    v->mb_lmin = FF_QP2LAMBDA;
     v->bit_rate = J.VideoBitRate;
     v->rc_max_rate = kPeakVideoRate;
     v->rc_min_rate = 0;
