@@ -2,6 +2,7 @@
 
 #include "media/FFEncoder.h"
 #include "media/FrameInputAdapter.h"
+#include "pipeline/BurnStep.h"
 #include "pipeline/CreationRun.h"
 #include "pipeline/RunView.h"
 #include "pipeline/WorkFolder.h"
@@ -452,6 +453,13 @@ int RunCommandLine(const TCliJob& job, FILE* out, FILE* err) {
     TFrameInputAdapter adapter;
     TCliView view(out);
     TCreationRun run(encoder, adapter, view);
+    burner::TDiscBurner burner;
+    TBurnStep burn(burner);
+    if (!job.IsoFile.isEmpty()) {
+        burn.ImageFile = job.IsoFile;
+        run.StartBurn = [&burn, &job](TCreationRun& r) { return burn.Start(r, job.Label); };
+        run.AbortBurn = [&burner] { burner.AbortOperation(); };
+    }
     QTimer interrupt;
     QObject::connect(&interrupt, &QTimer::timeout, [&view] {
         if (gInterrupted.exchange(false) && view.OnCancel)
@@ -483,6 +491,8 @@ int RunCommandLine(const TCliJob& job, FILE* out, FILE* err) {
         if (job.DeleteTemp)
             CleanFolder(run.WorkFolder, true, false, true);
         std::fprintf(out, "DVD folder written to %s\n", Local(job.Folder).constData());
+    } else if (!job.IsoFile.isEmpty()) {
+        std::fprintf(out, "Disc image written to %s\n", Local(job.IsoFile).constData());
     } else {
         std::fprintf(out, "DVD structure authored in %s/dvd_out\n", Local(run.WorkFolder).constData());
     }

@@ -126,3 +126,32 @@ TEST(CommandLine, ExitStatuses) {
         EXPECT_TRUE(r.Err.contains("MB required for temporary files to continue.")) << r.Err.constData();
     }
 }
+
+TEST(CommandLine, WritesADiscImage) {
+    QTemporaryDir home, clips;
+    const QString a = MakeTestClip(clips.path(), QStringLiteral("one.mp4"), 1.0);
+    const QString b = MakeTestClip(clips.path(), QStringLiteral("two.mp4"), 2.0);
+    const QString iso = home.filePath(QStringLiteral("out.iso"));
+    const TProcessResult r = Cli(home, {QStringLiteral("--ntsc"), QStringLiteral("--label"), QStringLiteral("Family Trip"),
+                                        QStringLiteral("--temp"), home.filePath(QStringLiteral("t")), a, b,
+                                        QStringLiteral("--iso"), iso});
+    ASSERT_EQ(r.ExitCode, ceOk) << r.Err.constData();
+    // The three lines of the burn step, in order.
+    const QString err = QString::fromUtf8(r.Err);
+    const qsizetype inserting = err.indexOf(QStringLiteral("log: INSERTING STRUCTURE ON DVD"));
+    const qsizetype writing = err.indexOf(QStringLiteral(" >>> WRITING DISC ... "));
+    const qsizetype done = err.indexOf(QStringLiteral(" >>> WRITE DONE."));
+    EXPECT_TRUE(inserting >= 0 && writing > inserting && done > writing) << err.toStdString();
+    const TProcessResult ls = RunProcess(QStringLiteral("lsdvd"), {iso});
+    EXPECT_EQ(QString::fromUtf8(ls.Out).count(QRegularExpression(QStringLiteral("(^|\\n)Title: "))), 2) << ls.Out.constData();
+    const TProcessResult info = RunProcess(QStringLiteral("isoinfo"), {QStringLiteral("-d"), QStringLiteral("-i"), iso});
+    EXPECT_TRUE(info.Out.contains("Volume id: FAMILY TRIP")) << info.Out.constData();
+    const TProcessResult listing = RunProcess(QStringLiteral("isoinfo"), {QStringLiteral("-f"), QStringLiteral("-i"), iso});
+    EXPECT_TRUE(listing.Out.contains("/AUDIO_TS"));
+    EXPECT_TRUE(listing.Out.contains("/VIDEO_TS/VIDEO_TS.IFO"));
+    // An image that cannot be created ends with the burn status.
+    const TProcessResult bad = Cli(home, {QStringLiteral("--temp"), home.filePath(QStringLiteral("t")), a, QStringLiteral("--iso"),
+                                          home.filePath(QStringLiteral("no/such/dir/x.iso"))});
+    EXPECT_EQ(bad.ExitCode, ceBurn) << bad.Err.constData();
+    EXPECT_TRUE(bad.Err.contains("[CLM_WriteFailed]"));
+}
