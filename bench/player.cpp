@@ -6,9 +6,10 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFileInfo>
 #include <QProcess>
-#include <QThread>
+#include <QTimer>
 #include <QWidget>
 #include <cstdio>
 #include <sys/resource.h>
@@ -18,14 +19,16 @@ namespace {
 double CpuSeconds(int who) {
     rusage u{};
     getrusage(who, &u);
-    return u.ru_utime.tv_sec + u.ru_utime.tv_usec / 1e6 + u.ru_stime.tv_sec + u.ru_stime.tv_usec / 1e6;
+    return u.ru_utime.tv_sec + u.ru_utime.tv_usec / 1e6 + u.ru_stime.tv_sec +
+           u.ru_stime.tv_usec / 1e6;
 }
 
 bool Run(const QStringList& args, int timeoutMs) {
     QProcess p;
     p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     p.start(QStringLiteral("ffmpeg"), args);
-    return p.waitForFinished(timeoutMs) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+    return p.waitForFinished(timeoutMs) && p.exitStatus() == QProcess::NormalExit &&
+           p.exitCode() == 0;
 }
 
 } // namespace
@@ -42,11 +45,13 @@ int main(int argc, char** argv) {
     if (!QFileInfo::exists(clip)) {
         std::printf("encoding %s ...\n", qPrintable(clip));
         std::fflush(stdout);
-        if (!Run({QStringLiteral("-hide_banner"), QStringLiteral("-loglevel"), QStringLiteral("error"),
-                  QStringLiteral("-y"), QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
+        if (!Run({QStringLiteral("-hide_banner"), QStringLiteral("-loglevel"),
+                  QStringLiteral("error"), QStringLiteral("-y"), QStringLiteral("-f"),
+                  QStringLiteral("lavfi"), QStringLiteral("-i"),
                   QStringLiteral("testsrc2=s=1920x1080:r=25:d=60"), QStringLiteral("-c:v"),
                   QStringLiteral("libx264"), QStringLiteral("-preset"), QStringLiteral("veryfast"),
-                  QStringLiteral("-pix_fmt"), QStringLiteral("yuv420p"), clip + QStringLiteral(".part.mp4")},
+                  QStringLiteral("-pix_fmt"), QStringLiteral("yuv420p"),
+                  clip + QStringLiteral(".part.mp4")},
                  1800000) ||
             !QFile::rename(clip + QStringLiteral(".part.mp4"), clip)) {
             std::fprintf(stderr, "could not encode the clip\n");
@@ -57,7 +62,8 @@ int main(int argc, char** argv) {
     // ffmpeg's decoding cost.
     const double childBefore = CpuSeconds(RUSAGE_CHILDREN);
     if (!Run({QStringLiteral("-hide_banner"), QStringLiteral("-loglevel"), QStringLiteral("error"),
-              QStringLiteral("-i"), clip, QStringLiteral("-f"), QStringLiteral("null"), QStringLiteral("-")},
+              QStringLiteral("-i"), clip, QStringLiteral("-f"), QStringLiteral("null"),
+              QStringLiteral("-")},
              600000)) {
         std::fprintf(stderr, "ffmpeg decoding failed\n");
         return 1;
@@ -74,7 +80,6 @@ int main(int argc, char** argv) {
     }
     bool ended = false;
     int64_t positions = 0, lastPts = 0;
-    player.OnState = [&](TFFPlayer*, TPlayState s) { ended = ended || s == psEnd; };
     player.OnPosition = [&](TFFPlayer*, int64_t pts) {
         ++positions;
         lastPts = pts;
@@ -86,16 +91,24 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "%s\n", qPrintable(player.LastErrMsg()));
         return 1;
     }
-    while (!ended && wall.elapsed() < 120000) {
-        app.processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(5);
-    }
+    // Block in the event loop like the program does; no polling of our own.
+    QEventLoop loop;
+    player.OnState = [&](TFFPlayer*, TPlayState s) {
+        if (s == psEnd) {
+            ended = true;
+            loop.quit();
+        }
+    };
+    QTimer::singleShot(120000, &loop, &QEventLoop::quit);
+    loop.exec();
     const double wallSeconds = wall.elapsed() / 1000.0;
     player.Stop(true);
     const double playerCpu = CpuSeconds(RUSAGE_SELF) - selfBefore;
 
-    std::printf("ffmpeg_cpu_s=%.2f player_cpu_s=%.2f player_wall_s=%.2f ended=%d last_pts_s=%.2f reports=%lld\n",
-                ffmpegCpu, playerCpu, wallSeconds, ended ? 1 : 0, lastPts / 1e6, static_cast<long long>(positions));
+    std::printf("ffmpeg_cpu_s=%.2f player_cpu_s=%.2f player_wall_s=%.2f ended=%d last_pts_s=%.2f "
+                "reports=%lld\n",
+                ffmpegCpu, playerCpu, wallSeconds, ended ? 1 : 0, lastPts / 1e6,
+                static_cast<long long>(positions));
     std::printf("cpu_ratio=%.3f\n", ffmpegCpu > 0 ? playerCpu / ffmpegCpu : 0.0);
     return ended ? 0 : 1;
 }

@@ -425,7 +425,7 @@ void TFFPlayer::TSession::Present(AVFrame* frame, int64_t pts) {
         } else {
             shown = QImage(dw, dh, QImage::Format_RGB32);
             DispSws = sws_getCachedContext(DispSws, w, h, fmt, dw, dh, AV_PIX_FMT_RGB32,
-                                           SWS_BILINEAR, nullptr, nullptr, nullptr);
+                                           SWS_FAST_BILINEAR, nullptr, nullptr, nullptr);
             if (DispSws) {
                 uint8_t* dst[4] = {shown.bits(), nullptr, nullptr, nullptr};
                 int dstStride[4] = {static_cast<int>(shown.bytesPerLine()), 0, 0, 0};
