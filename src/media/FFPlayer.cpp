@@ -53,6 +53,13 @@ int64_t NowUs() {
         .count();
 }
 
+// Timed waits go through the system clock: libstdc++ turns a steady-clock wait into
+// pthread_cond_clockwait, which ThreadSanitizer cannot follow. Waits are short and re-check
+// their condition, so a jump of the wall clock costs at most one early or late wake-up.
+void WaitShortly(std::condition_variable& c, std::unique_lock<std::mutex>& lk, int64_t us) {
+    c.wait_until(lk, std::chrono::system_clock::now() + std::chrono::microseconds(us));
+}
+
 constexpr size_t MaxQueueBytes = 32u << 20;
 constexpr size_t EnoughVideoPackets = 48;
 constexpr size_t EnoughAudioPackets = 96;
@@ -372,7 +379,7 @@ bool TFFPlayer::TSession::HandleVideoFrame(AVFrame* frame, int serial) {
                     return true;
                 break;
             }
-            C.wait_for(lk, std::chrono::microseconds(std::min<int64_t>(delay, 100000)));
+            WaitShortly(C, lk, std::min<int64_t>(delay, 100000));
         }
     }
     lk.unlock();
@@ -425,7 +432,7 @@ void TFFPlayer::TSession::Present(AVFrame* frame, int64_t pts) {
         } else {
             shown = QImage(dw, dh, QImage::Format_RGB32);
             DispSws = sws_getCachedContext(DispSws, w, h, fmt, dw, dh, AV_PIX_FMT_RGB32,
-                                           SWS_BILINEAR, nullptr, nullptr, nullptr);
+                                           SWS_FAST_BILINEAR, nullptr, nullptr, nullptr);
             if (DispSws) {
                 uint8_t* dst[4] = {shown.bits(), nullptr, nullptr, nullptr};
                 int dstStride[4] = {static_cast<int>(shown.bytesPerLine()), 0, 0, 0};
@@ -553,7 +560,7 @@ bool TFFPlayer::TSession::HandleAudioFrame(AVFrame* frame, int serial, int64_t& 
             const int64_t delay = firstPts - ClockGet();
             if (delay <= 0)
                 break;
-            C.wait_for(lk, std::chrono::microseconds(std::min<int64_t>(delay, 100000)));
+            WaitShortly(C, lk, std::min<int64_t>(delay, 100000));
         }
         ShownPts = firstPts;
         lk.unlock();
@@ -903,7 +910,8 @@ void TFFPlayer::Seek(int64_t pts, TSeekFlags, bool waitForSeekEnd) {
         FState = FPaused ? psPause : psPlay;
     // A file whose frames cannot be decoded never ends its seek; do not hang the caller on it.
     if (waitForSeekEnd)
-        s->C.wait_for(lk, std::chrono::seconds(10), [s] { return !s->Seeking || s->Quit; });
+        s->C.wait_until(lk, std::chrono::system_clock::now() + std::chrono::seconds(10),
+                        [s] { return !s->Seeking || s->Quit; });
 }
 
 QImage TFFPlayer::CurrentFrame() {
