@@ -2,7 +2,10 @@
 
 #include "app/AboutForm.h"
 #include "app/MainForm.h"
+#include "editing/ClipForm.h"
+#include "editing/CropForm.h"
 #include "pipeline/ConvForm.h"
+#include "project/UserPrompts.h"
 #include "pipeline/CreationRun.h"
 #include "pipeline/MenuForm.h"
 #include "project/Endpoints.h"
@@ -26,6 +29,18 @@ TApplication::TApplication() {
     MainForm = std::make_unique<TMainForm>();
     MainForm->FormCreate();
 
+    auto selected = [main = MainForm.get()] { return main->SelectedTitle(); };
+    ClipForm = std::make_unique<TClipForm>(MainForm->VideoFiles, selected, MainForm.get());
+    ClipForm->OnTitleChanged = [main = MainForm.get()] {
+        main->UpdateEstimatedOutputSize();
+        main->RefreshList();
+    };
+    ClipForm->ShowMessage = [main = MainForm.get()](const QString& text) {
+        Prompts().MessageBox(main, QStringLiteral("Ordavine"), text, QMessageBox::Warning, QMessageBox::Ok);
+    };
+    MainForm->ClipForm = ClipForm.get();
+    CropForm = std::make_unique<TCropForm>(MainForm->VideoFiles, selected, MainForm.get());
+    MainForm->CropForm = CropForm.get();
     ConvForm = std::make_unique<TConvForm>(MainForm.get());
     Shutdown = std::make_unique<TShutdown>();
     MainForm->Shutdown = Shutdown.get();
@@ -46,6 +61,10 @@ TApplication::~TApplication() {
     FileInfoForm.reset();
     AboutForm.reset();
     ConvForm.reset();
+    MainForm->ClipForm = nullptr;
+    MainForm->CropForm = nullptr;
+    CropForm.reset();
+    ClipForm.reset();
     MainForm.reset();
     SetErrorReporter(nullptr);
     SetEventsLog(nullptr);

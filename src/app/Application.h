@@ -5,6 +5,8 @@
 
 class TAboutForm;
 class TConvForm;
+class TClipForm;
+class TCropForm;
 class TMenuForm;
 class TShutdown;
 class TErrorForm;
@@ -19,6 +21,8 @@ struct TApplication {
     std::unique_ptr<TErrorForm> ErrorForm;
     std::unique_ptr<TErrorReporter> Reporter;
     std::unique_ptr<TMainForm> MainForm;
+    std::unique_ptr<TClipForm> ClipForm;
+    std::unique_ptr<TCropForm> CropForm;
     std::unique_ptr<TConvForm> ConvForm;
     std::unique_ptr<TShutdown> Shutdown;
     std::unique_ptr<TAboutForm> AboutForm;

@@ -1,6 +1,9 @@
 #include "app/MainForm.h"
 
 #include "app/AboutForm.h"
+#include "editing/ClipForm.h"
+#include "editing/CropForm.h"
+#include "editing/Preview.h"
 #include "pipeline/ConvForm.h"
 #include "pipeline/CreationRun.h"
 #include "pipeline/MenuForm.h"
@@ -90,6 +93,20 @@ TMainForm::TMainForm() {
     setObjectName(QStringLiteral("MainForm"));
     BuildUi();
     BuildMenus();
+    TPreviewWidgets widgets;
+    widgets.panPreview = panPreview;
+    widgets.panPlayerArea = panPlayerArea;
+    widgets.PlayButton = PlayButton;
+    widgets.StopButton = StopButton;
+    widgets.SnapshotButton = SnapshotButton;
+    widgets.VideoTrackBar = VideoTrackBar;
+    widgets.VolumeTrackBar = VolumeTrackBar;
+    widgets.lblPlayTime = lblPlayTime;
+    widgets.JPEG1 = JPEG1;
+    widgets.BMP1 = BMP1;
+    Preview = new TPreview(VideoFiles, [this] { return SelectedTitle(); }, widgets, this);
+    Preview->ExecDialog = [](QDialog& d) { return Prompts().ExecDialog(d); };
+    connect(Item12, &QAction::triggered, Preview, &TPreview::SnapshotButtonClick);
     FFLogger = new TFFLogger(this);
     connect(FFLogger, &TFFLogger::OnLog, this, &TMainForm::FFLoggerLog);
 }
@@ -179,22 +196,26 @@ void TMainForm::BuildUi() {
     top->addLayout(right, 2);
     auto* previewBox = new QGroupBox(QStringLiteral("Preview"), central);
     auto* previewLayout = new QVBoxLayout(previewBox);
-    PreviewPages = new QStackedWidget(previewBox);
-    PreviewPages->setMinimumSize(360, 220);
-    panPlayerArea = new QWidget(PreviewPages);
+    // The idle picture lies over the video surface and is hidden while a title plays.
+    PreviewArea = new QWidget(previewBox);
+    PreviewArea->setMinimumSize(360, 220);
+    auto* previewStack = new QGridLayout(PreviewArea);
+    previewStack->setContentsMargins(0, 0, 0, 0);
+    panPlayerArea = new QWidget(PreviewArea);
     panPlayerArea->setObjectName(Name("panPlayerArea"));
     auto* playerAreaLayout = new QVBoxLayout(panPlayerArea);
     playerAreaLayout->setContentsMargins(0, 0, 0, 0);
     imgPlayerArea = PictureLabel(panPlayerArea, "imgPlayerArea");
     playerAreaLayout->addWidget(imgPlayerArea);
-    panPreview = new QWidget(PreviewPages);
+    panPreview = new QWidget(PreviewArea);
     panPreview->setObjectName(Name("panPreview"));
     panPreview->setStyleSheet(QStringLiteral("background: black;"));
     panPreview->setLayout(new QVBoxLayout);
     panPreview->layout()->setContentsMargins(0, 0, 0, 0);
-    PreviewPages->addWidget(panPlayerArea);
-    PreviewPages->addWidget(panPreview);
-    previewLayout->addWidget(PreviewPages, 1);
+    previewStack->addWidget(panPreview, 0, 0);
+    previewStack->addWidget(panPlayerArea, 0, 0);
+    panPlayerArea->raise();
+    previewLayout->addWidget(PreviewArea, 1);
     VideoTrackBar = new QSlider(Qt::Horizontal, previewBox);
     VideoTrackBar->setObjectName(Name("VideoTrackBar"));
     VideoTrackBar->setRange(0, 1000);
@@ -309,7 +330,6 @@ void TMainForm::BuildUi() {
     connect(EditButton, &QPushButton::clicked, this, &TMainForm::EditButtonClick);
     connect(ClipButton, &QPushButton::clicked, this, &TMainForm::ClipButtonClick);
     connect(StartButton, &QPushButton::clicked, this, &TMainForm::StartButtonClick);
-    connect(StopButton, &QPushButton::clicked, this, &TMainForm::StopButtonClick);
     connect(DesignButton, &QPushButton::clicked, this, &TMainForm::DVDMenu1Click);
     connect(PrevBackgroundButton, &QToolButton::clicked, this, &TMainForm::PrevBackgroundButtonClick);
     connect(NextBackgroundButton, &QToolButton::clicked, this, &TMainForm::NextBackgroundButtonClick);
@@ -443,12 +463,14 @@ void TMainForm::SetTitleCommandsEnabled(bool enabled) {
 void TMainForm::SetDialogs(TSettingsForm* settings, TFileInfoForm* fileInfo, TAboutForm* about, TConvForm* conv) {
     ConvForm = conv;
     SettingsForm = settings;
+    if (settings)
+        Preview->SnapshotFolder = settings->ScreenShotsPath;
     FileInfoForm = fileInfo;
     AboutForm = about;
 }
 
 QString TMainForm::SnapshotFolder() const {
-    return SettingsForm ? SettingsForm->ScreenShotsPath : QString();
+    return Preview->SnapshotFolder;
 }
 
 void TMainForm::FormCreate() {
@@ -489,14 +511,16 @@ void TMainForm::closeEvent(QCloseEvent* event) {
 
 void TMainForm::FormClose() {
     StopButtonClick();
-    if (SettingsForm)
+    if (SettingsForm) {
+        SettingsForm->ScreenShotsPath = Preview->SnapshotFolder;
         SettingsForm->SaveSettings();
+    }
     MenuPreview.Clear();
 }
 
 void TMainForm::StopButtonClick() {
-    PreviewPages->setCurrentWidget(panPlayerArea);
-    PlayButton->setChecked(false);
+    if (Preview)
+        Preview->StopButtonClick();
 }
 
 bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
@@ -776,8 +800,8 @@ void TMainForm::Item22Click() {
 
 void TMainForm::Item32Click() {
     const QString dir = Prompts().GetExistingDirectory(this, QStringLiteral("Select folder"), SnapshotFolder());
-    if (!dir.isEmpty() && SettingsForm)
-        SettingsForm->ScreenShotsPath = dir;
+    if (!dir.isEmpty())
+        Preview->SnapshotFolder = dir;
 }
 
 void TMainForm::StartButtonClick() {
@@ -798,9 +822,15 @@ void TMainForm::StartButtonClick() {
     LastWorkFolder = run.WorkFolder;
 }
 
-void TMainForm::EditButtonClick() {}
+void TMainForm::EditButtonClick() {
+    if (CropForm && SelectedTitle() >= 0)
+        Preview->EditButtonClick(*CropForm);
+}
 
-void TMainForm::ClipButtonClick() {}
+void TMainForm::ClipButtonClick() {
+    if (ClipForm && SelectedTitle() >= 0)
+        Preview->ClipButtonClick(*ClipForm);
+}
 
 void TMainForm::DVDMenu1Click() {
     if (!MenuForm)

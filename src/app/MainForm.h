@@ -25,6 +25,9 @@ class TAboutForm;
 class TFileInfoForm;
 class TSettingsForm;
 class TConvForm;
+class TClipForm;
+class TCropForm;
+class TPreview;
 class TMenuForm;
 class TShutdown;
 
@@ -81,6 +84,7 @@ public:
     void NextBackgroundButtonClick();
 
     void UpdateEstimatedOutputSize();
+    void RefreshList(); // repaints the title list from VideoFiles
     void cmbDVDTypeChange();
     void UpdateMenuPreview();
     void FFLoggerLog(quint64 threadId, const QString& message, int level);
@@ -120,7 +124,7 @@ public:
     QComboBox* cmbDrives = nullptr;
     QComboBox* cmbDVDType = nullptr;
     QLineEdit* edDiskTitle = nullptr;
-    QStackedWidget* PreviewPages = nullptr;
+    QWidget* PreviewArea = nullptr;
     QWidget* panPlayerArea = nullptr;
     QLabel* imgPlayerArea = nullptr;
     QWidget* panPreview = nullptr;
@@ -171,6 +175,9 @@ public:
     TFileInfoForm* FileInfoForm = nullptr;
     TAboutForm* AboutForm = nullptr;
     TConvForm* ConvForm = nullptr;
+    TClipForm* ClipForm = nullptr;
+    TCropForm* CropForm = nullptr;
+    TPreview* Preview = nullptr;
     TMenuForm* MenuForm = nullptr;
 
 protected:
@@ -180,7 +187,6 @@ protected:
 private:
     void BuildUi();
     void BuildMenus();
-    void RefreshList();
     void SetTitleCommandsEnabled(bool enabled);
     void FormClose();
     void OpenPage(const QString& address);
