@@ -568,8 +568,11 @@ bool TCropForm::eventFilter(QObject* watched, QEvent* event) {
     for (THandle k : AllHandles) {
         if (watched != HandleWidget(k))
             continue;
+        const QEvent::Type type = event->type();
+        if (type != QEvent::MouseButtonPress && type != QEvent::MouseMove && type != QEvent::MouseButtonRelease)
+            return QDialog::eventFilter(watched, event);
         auto* me = static_cast<QMouseEvent*>(event);
-        switch (event->type()) {
+        switch (type) {
         case QEvent::MouseButtonPress:
             if (me->button() == Qt::LeftButton)
                 HandleMouseDown(k, me->position().toPoint());

@@ -83,13 +83,13 @@ QString FrameInputName(const TFrameInputAdapter& adapter, int rateNum, int rateD
         .arg(bitsPerPixel);
 }
 
-bool ParseFrameInputName(const QString& name, TFrameInputSpec* spec, QString* errMsg) {
+bool ParseFrameInputName(const QString& name, TFrameInputDesc* desc, QString* errMsg) {
     auto fail = [&](const QString& why) {
         if (errMsg)
             *errMsg = QStringLiteral("Invalid frame input \"%1\": %2").arg(name, why);
         return false;
     };
-    TFrameInputSpec result;
+    TFrameInputDesc result;
     bool haveAdapter = false, haveRate = false, haveSize = false;
     const QStringList parts = name.split(QLatin1Char(';'), Qt::SkipEmptyParts);
     for (const QString& part : parts) {
@@ -135,8 +135,8 @@ bool ParseFrameInputName(const QString& name, TFrameInputSpec* spec, QString* er
     }
     if (!haveAdapter || !haveRate || !haveSize)
         return fail(QStringLiteral("the adapter, rate and size are required"));
-    if (spec)
-        *spec = result;
+    if (desc)
+        *desc = result;
     return true;
 }
 

@@ -49,7 +49,7 @@ QString FrameInputName(const TFrameInputAdapter& adapter, int rateNum, int rateD
                        int bitsPerPixel = 24);
 
 // What an input name says. Parse failures leave a readable reason.
-struct TFrameInputSpec {
+struct TFrameInputDesc {
     int64_t Adapter = 0;
     int RateNum = 0;
     int RateDen = 1;
@@ -57,7 +57,7 @@ struct TFrameInputSpec {
     int Height = 0;
     int BitsPerPixel = 24;
 };
-bool ParseFrameInputName(const QString& name, TFrameInputSpec* spec, QString* errMsg);
+bool ParseFrameInputName(const QString& name, TFrameInputDesc* desc, QString* errMsg);
 bool FrameInputAdapterAlive(int64_t identity);
 
 // Asks the adapter for one frame and waits for the answer. Runs the handler directly when called

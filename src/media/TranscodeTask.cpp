@@ -548,14 +548,14 @@ void TTranscoder::CloseOutput() {
 // ---- reading ---------------------------------------------------------------------------------
 
 bool TTranscoder::ReadFrameInput() {
-    const TFrameInputSpec& spec = T.Probe.Frame;
+    const TFrameInputDesc& desc = T.Probe.Frame;
     TInputFrameInfo info;
     info.FrameNumber = ++FrameNumber;
-    info.Width = spec.Width;
-    info.Height = spec.Height;
-    info.Pts = av_rescale(FrameNumber - 1, 1000000LL * spec.RateDen, spec.RateNum);
+    info.Width = desc.Width;
+    info.Height = desc.Height;
+    info.Pts = av_rescale(FrameNumber - 1, 1000000LL * desc.RateDen, desc.RateNum);
     std::vector<uint8_t> picture;
-    switch (RequestInputFrame(spec.Adapter, info, &picture, J.StopRequested)) {
+    switch (RequestInputFrame(desc.Adapter, info, &picture, J.StopRequested)) {
     case TFrameRequestResult::EndOfInput:
         return false;
     case TFrameRequestResult::Abandoned:
@@ -566,18 +566,18 @@ bool TTranscoder::ReadFrameInput() {
     case TFrameRequestResult::Frame:
         break;
     }
-    const size_t row = size_t(spec.Width) * 3;
-    if (picture.size() != row * spec.Height)
+    const size_t row = size_t(desc.Width) * 3;
+    if (picture.size() != row * desc.Height)
         Fail(QStringLiteral("The frame input delivered a picture of the wrong size"));
     TFramePtr frame = NewFrame();
     frame->format = AV_PIX_FMT_RGB24;
-    frame->width = spec.Width;
-    frame->height = spec.Height;
+    frame->width = desc.Width;
+    frame->height = desc.Height;
     if (av_frame_get_buffer(frame.get(), 0) < 0)
         Fail(QStringLiteral("Out of memory"));
-    for (int y = 0; y < spec.Height; ++y)
+    for (int y = 0; y < desc.Height; ++y)
         memcpy(frame->data[0] + y * frame->linesize[0], &picture[row * y], row);
-    VideoFrameIn(frame.get(), info.Pts, av_rescale(1, 1000000LL * spec.RateDen, spec.RateNum));
+    VideoFrameIn(frame.get(), info.Pts, av_rescale(1, 1000000LL * desc.RateDen, desc.RateNum));
     return true;
 }
 

@@ -9,7 +9,7 @@
 
 struct TSourceProbe {
     bool FrameInput = false;
-    TFrameInputSpec Frame; // frame input only
+    TFrameInputDesc Frame; // frame input only
     bool HasVideo = false;
     bool HasAudio = false;
     int Width = 0;

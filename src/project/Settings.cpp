@@ -1,6 +1,7 @@
 #include "project/Settings.h"
 
 #include "project/ErrorReport.h"
+#include "project/Estimate.h"
 #include "project/Folders.h"
 #include "project/UserPrompts.h"
 
@@ -13,6 +14,7 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLineEdit>
+#include <QLocale>
 #include <QPushButton>
 #include <QSettings>
 #include <QStyle>
@@ -38,6 +40,34 @@ QSettings OpenStore() {
 }
 
 } // namespace
+
+double SpeedUnit(int medium) {
+    if (medium >= 4 && medium <= 12)
+        return 1385.0;
+    if (medium >= 13 && medium <= 19)
+        return 4495.5;
+    return 176.46;
+}
+
+QStringList SpeedListEntries(int medium, int maxWriteSpeed, const std::function<int(int request)>& setSpeed) {
+    QLocale locale = QLocale::system();
+    if (locale.language() == QLocale::C)
+        locale = QLocale(QLocale::English, QLocale::UnitedStates);
+    locale.setNumberOptions(locale.numberOptions() & ~QLocale::OmitGroupSeparator);
+    const double u = SpeedUnit(medium);
+    QStringList entries;
+    for (long long n = RoundHalfEven(maxWriteSpeed / u); n >= 1; --n) {
+        const long long request = RoundHalfEven(double(n) * u);
+        if (request > 65535)
+            continue;
+        const int ws = setSpeed(static_cast<int>(request));
+        const QString entry = QString::number(RoundHalfEven(ws / u)) + QStringLiteral("x (") + locale.toString(ws) +
+                              QStringLiteral(" KB/s)");
+        if (!entries.contains(entry))
+            entries << entry;
+    }
+    return entries;
+}
 
 QString SettingsFileName() {
     return OpenStore().fileName();

@@ -48,5 +48,13 @@ private:
     void ReadSettings();
 };
 
+// KB/s of 1x for a medium of the burner's medium list (DVD kinds 4..12, BD/HD DVD kinds 13..19,
+// anything else CD).
+double SpeedUnit(int mediumOrdinal);
+// The burning speed entries below "Max", highest first, without repeats: each speed from the
+// drive's maximum down to 1x is requested (setSpeed returns the speed the drive then reports)
+// and listed as "8x (11,080 KB/s)". Requests that do not fit in 16 bits are skipped.
+QStringList SpeedListEntries(int mediumOrdinal, int maxWriteSpeed, const std::function<int(int request)>& setSpeed);
+
 // Where the stored settings live: organisation "Parvenor", application "Ordavine".
 QString SettingsFileName();

@@ -60,3 +60,30 @@ TEST(Estimate, RoundHalfEven) {
     EXPECT_EQ(RoundHalfEven(-0.5), 0);
     EXPECT_EQ(RoundHalfEven(17.93), 18);
 }
+
+#include "project/Settings.h"
+
+TEST(SpeedList, EntriesFromTheDrive) {
+    // A DVD writer of 16x that sets every speed asked for, rounded down to whole KB/s multiples of 8x steps.
+    QList<int> requests;
+    const QStringList dvd = SpeedListEntries(10, 22160, [&requests](int request) {
+        requests << request;
+        return request >= 11080 ? (request / 2770) * 2770 : request;
+    });
+    EXPECT_EQ(requests.first(), 22160);
+    EXPECT_EQ(requests.last(), 1385);
+    EXPECT_EQ(requests.size(), 16);
+    ASSERT_FALSE(dvd.isEmpty());
+    EXPECT_EQ(dvd.first(), QStringLiteral("16x (22,160 KB/s)"));
+    EXPECT_TRUE(dvd.contains(QStringLiteral("8x (11,080 KB/s)")));
+    EXPECT_EQ(dvd.last(), QStringLiteral("1x (1,385 KB/s)"));
+    EXPECT_EQ(QStringList(dvd).removeDuplicates(), 0);
+    // A drive that only knows two speeds gives two entries.
+    const QStringList two = SpeedListEntries(10, 11080, [](int request) { return request > 5540 ? 11080 : 5540; });
+    EXPECT_EQ(two, (QStringList{QStringLiteral("8x (11,080 KB/s)"), QStringLiteral("4x (5,540 KB/s)")}));
+    // CDs count in 176.46 KB/s, Blu-ray in 4495.5 KB/s; requests past 16 bits are skipped.
+    EXPECT_EQ(SpeedUnit(1), 176.46);
+    EXPECT_EQ(SpeedUnit(15), 4495.5);
+    const QStringList bd = SpeedListEntries(15, 4495 * 16, [](int r) { return r; });
+    EXPECT_EQ(bd.first(), QStringLiteral("14x (62,937 KB/s)"));
+}
