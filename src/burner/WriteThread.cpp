@@ -98,8 +98,10 @@ void TWriteThread::StartWrite() {
     // A drive that cannot report its buffer is not asked again during this write.
     FPollBuffer = FDev.ReadBufferCapacity();
     FLba = FSetup.ImageFile ? 0 : FSetup.FirstWritableSector;
+    // Without FinalizeDisc a DVD+R (single or double layer) stays open for a next session.
     FDev.SetWriteParameters(FSetup.TestWrite, FSetup.BurnProof, m,
-                            m == mtDVDPLUSR ? !FSetup.FinalizeDisc : false);
+                            (m == mtDVDPLUSR || m == mtDVDPLUSRDL) ? !FSetup.FinalizeDisc
+                                                                   : false);
     FDev.SetDeviceSpeed(FSetup.ReadSpeed, FSetup.WriteSpeed);
 
     if (TakesStreaming(m)) {
