@@ -153,10 +153,13 @@ void TDiscBurner::SetError(std::uint32_t Code, const std::string& File) {
 
 std::uint32_t TDiscBurner::TakeError(std::string& File) {
     std::lock_guard lock(FErrorMutex);
-    const std::uint32_t code = FErrorNumber;
+    std::uint32_t code = FErrorNumber;
     File = FErrorFile;
     FErrorNumber = 0;
     FErrorFile.clear();
+    // Without an engine error the drive's last error is reported (and cleared) instead.
+    if (code == 0 && !FBusy)
+        code = TakeDeviceError();
     return code;
 }
 
@@ -232,8 +235,6 @@ int TDiscBurner::WritingFile() const {
     std::lock_guard lock(FOpMutex);
     return FReader ? FReader->WritingFile() : -1;
 }
-
-std::unique_ptr<TPacketSink> TDiscBurner::CreateDriveSink(std::uint32_t) { return nullptr; }
 
 bool TDiscBurner::BuildISOImage(const std::string& FileName) {
     if (FBusy)

@@ -8,6 +8,8 @@
 // a file; BurnISOImage streams an image file to whatever CreateDriveSink opens.
 #include "burner/Dispatcher.h"
 #include "burner/PacketSource.h"
+#include "burner/WriteProgress.h"
+#include "burner/device/DeviceTypes.h"
 #include "burner/image/Tree.h"
 
 #include <atomic>
@@ -20,6 +22,9 @@
 namespace burner {
 
 class TCacheThread;
+class TSCSIDevice;
+class TVirtualRecorder;
+class TWriteThread;
 
 class TDiscBurner {
 public:
@@ -123,6 +128,122 @@ public:
     bool IsDirectory(int FileId) const;
     std::int64_t FileAddress(int FileId) const;
     std::u16string DirName(int DirId) const;
+
+
+    // ======== drive side: the drive list, burning to a drive, and the operations off the
+    // DVD road (erase, verify, smart references, session import). Defined in
+    // DiscBurnerDrive.cpp and the files of each operation. ========
+    using TEraseDoneEvent =
+        std::function<void(TDiscBurner* Sender, std::uint8_t DeviceId, bool EraseFailed)>;
+    using TVerifyDoneEvent = std::function<void(TDiscBurner* Sender, std::uint8_t DeviceId,
+                                                std::int32_t FileId, bool Failed)>;
+    using TSmartRefGenDoneEvent =
+        std::function<void(TDiscBurner* Sender, bool Failed, std::int32_t CanSaveBytes)>;
+
+    // The device record (drive list, selected drive); not to be used while an operation runs.
+    TSCSIDevice& Device() const { return *FDevice; }
+    TEraseDoneEvent OnEraseDone;
+    TVerifyDoneEvent OnVerifyDone;
+    TSmartRefGenDoneEvent OnGenerateSmartReferencesDone;
+
+    bool BurnProof() const { return FBurnProof; }
+    void SetBurnProof(bool V) { FBurnProof = V; }
+    bool TestWrite() const { return FTestWrite; }
+    void SetTestWrite(bool V) { FTestWrite = V; }
+    bool FinalizeDisc() const { return FFinalizeDisc; }
+    void SetFinalizeDisc(bool V) { FFinalizeDisc = V; }
+    // How the engine waits (drive polls, retry pauses); tests make it instant.
+    void SetWaitFunction(TWaitFunction Wait);
+
+    // ---- device list and selection ----
+    bool InitializeASPI(bool NoInternalASPI, const std::string& ASPIDLLPath,
+                        const std::string& Reserved1);
+    std::uint16_t DeviceCount() const;
+    std::string GetDeviceName(int DeviceIndex) const; // empty beyond the list
+    bool SelectDevice(int DeviceIndex);
+    bool SelectDeviceByLetter(char DriveLetter);
+    bool DeviceCan(int DeviceCapabilityID);
+    // The virtual recorder (the last entry of the list after InitializeASPI).
+    std::shared_ptr<TVirtualRecorder> VirtualRecorder() const;
+    // Prepares the recorder for the program's drive list: each burn's image lands in
+    // TempFolder, named after the volume label; LastImagePath tells which file.
+    void SetUpForDriveList(const std::string& TempFolder);
+    std::string LastImagePath() const;
+
+    // ---- single drive commands and queries (false / 0 while an operation runs) ----
+    bool LockMedium();
+    bool UnlockMedium();
+    bool UnlockDrive();
+    bool FlushCache();
+    bool TestUnitReady();
+    bool LoadMedium(bool Immediate);
+    bool EjectMedium(bool Immediate);
+    bool Erasable();
+    bool Writable();
+    bool DeviceIsBurner();
+    std::int32_t SessionsOnDisc();
+    TMedium DiscIs();
+    // Speeds in KB/s; 0 asks for the maximum. Applied again at the start of every burn.
+    void SetDeviceSpeed(std::uint16_t ReadSpeed, std::uint16_t WriteSpeed);
+    std::uint16_t DeviceMaxReadSpeed();
+    std::uint16_t DeviceMaxWriteSpeed();
+    std::uint16_t ReadSpeed();
+    std::uint16_t WriteSpeed();
+    std::uint16_t MaxWriteSpeed();
+    std::uint32_t FreeBlocksOnDisc();
+    std::uint32_t TotalBlocksOnDisc();
+
+    // ---- progress of a burn: safe to poll from any thread ----
+    std::uint32_t DeviceBufferSize() const { return FProgress.DeviceBufferSize.load(); }
+    std::uint32_t DeviceBufferPosition() const { return FProgress.DeviceBufferPosition.load(); }
+    std::uint16_t BMWriteSpeed() const { return FProgress.WriteSpeed.load(); }
+    std::uint16_t BMAvgWriteSpeed() const { return FProgress.WriteSpeed.load(); }
+    std::uint16_t BMReadSpeed() const { return FReadSpeedKB.load(); }
+    std::uint16_t BMAvgReadSpeed() const { return FReadSpeedKB.load(); }
+    // Times the writer found the cache empty after it started (the drive waited for data).
+    std::uint32_t StarvedCount() const { return FProgress.Starved.load(); }
+    // Failed write attempts that were retried, and formats of an unformatted DVD+RW.
+    std::uint32_t WriteRetries() const { return FProgress.Retries.load(); }
+    std::uint32_t FormatsDone() const { return FProgress.Formats.load(); }
+
+    // Burns the prepared layout to the selected drive. True when the writer has started (the
+    // end comes through OnWriteDone); false when nothing was started (ErrorString tells why:
+    // not prepared, no writable disc, a source file missing, or aborted before the start).
+    bool Burn();
+
+    // ---- operations off the DVD road, each on a thread of its own ----
+    bool EraseDisc(bool Quick);
+    bool VerifyDisc(bool StopOnMismatch, bool FireVerifyEventOnAllFiles);
+    std::uint32_t VerifyProgress() const { return FVerifyProgress.load(); }
+    std::uint32_t VerifySize() const { return FVerifySize.load(); }
+    bool GenerateSmartReferences();
+    std::uint32_t SmartReferencesProgress() const { return FSmartProgress.load(); }
+    std::uint32_t SmartReferencesSize() const { return FSmartSize.load(); }
+    std::int32_t ImportSession(int SessionNo, const std::string& DestPath);
+    std::int32_t ImportSessionW(int SessionNo, const std::u16string& DestPath);
+    bool MountISOImage(const std::string& ISOFileName);
+    std::u16string ReadVolumeLabelOfDisc(int SessionNo);
+
+private:
+    struct TDeviceDeleter {
+        void operator()(TSCSIDevice* Device) const;
+    };
+    static TSCSIDevice* NewDevice();
+    std::uint32_t TakeDeviceError();
+    std::unique_ptr<TWriteThread> MakeDriveWriter(bool ImageFile, std::uint32_t TotalSectors);
+    bool DriveIdle() const { return !FBusy.load(); }
+    bool RunOperation(std::uint16_t Status, std::function<void()> Body);
+    void EndOperation();
+
+    bool FBurnProof = true, FTestWrite = false, FFinalizeDisc = false;
+    TMedium FMedium = mtUNKNOWN;
+    TWaitFunction FWait = RealWait;
+    TWriteProgress FProgress;
+    std::atomic<std::uint16_t> FReadSpeedKB{0};
+    std::atomic<std::uint32_t> FVerifyProgress{0}, FVerifySize{0};
+    std::atomic<std::uint32_t> FSmartProgress{0}, FSmartSize{0};
+    std::unique_ptr<TSCSIDevice, TDeviceDeleter> FDevice{NewDevice()};
+    // ======== end of the drive side ========
 
 protected:
     // Opens the drive for writing TotalSectors sectors from sector 0. The drive side provides
