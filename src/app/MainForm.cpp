@@ -4,6 +4,7 @@
 #include "editing/ClipForm.h"
 #include "editing/CropForm.h"
 #include "editing/Preview.h"
+#include "pipeline/BurnStep.h"
 #include "pipeline/ConvForm.h"
 #include "pipeline/CreationRun.h"
 #include "pipeline/MenuForm.h"
@@ -464,6 +465,14 @@ void TMainForm::SetDialogs(TSettingsForm* settings, TFileInfoForm* fileInfo, TAb
     ConvForm = conv;
     SettingsForm = settings;
     if (settings)
+        settings->BuildSpeedList = [this](QComboBox& list) {
+            const auto medium = static_cast<int>(Burner.DiscIs());
+            list.addItems(SpeedListEntries(medium, Burner.MaxWriteSpeed(), [this](int request) {
+                Burner.SetDeviceSpeed(0, static_cast<std::uint16_t>(request));
+                return static_cast<int>(Burner.WriteSpeed());
+            }));
+        };
+    if (settings)
         Preview->SnapshotFolder = settings->ScreenShotsPath;
     FileInfoForm = fileInfo;
     AboutForm = about;
@@ -491,6 +500,20 @@ void TMainForm::FormCreate() {
         AppendEventsLog(FFEncoder.LastErrMsg());
         return;
     }
+
+    // The drives, the virtual recorder last; its images go to the default work folder until a
+    // run points it at the preferences' temporary folder.
+    Burner.SetCacheSize(32);
+    Burner.SetUDFBridge(false);
+    Burner.InitializeASPI(false, std::string(), std::string());
+    Burner.SetUpForDriveList(QFile::encodeName(DocumentsFolder() + QStringLiteral("/Parvenor/Ordavine/Output")).toStdString());
+    for (int i = 0; i < std::min<int>(Burner.DeviceCount(), 256); ++i)
+        cmbDrives->addItem(QString::fromStdString(Burner.GetDeviceName(i)));
+    if (cmbDrives->count() > 0) {
+        cmbDrives->setCurrentIndex(0);
+        cmbDrivesChange();
+    }
+    connect(cmbDrives, &QComboBox::activated, this, &TMainForm::cmbDrivesChange);
 
     GettingStartedImage->setPixmap(QPixmap(program + QStringLiteral("/common-data/gs.bmp")));
     const QString preview = program + QStringLiteral("/common-data/preview.bmp");
@@ -735,6 +758,26 @@ void TMainForm::cmbDVDTypeChange() {
     UpdateEstimatedOutputSize();
 }
 
+void TMainForm::cmbDrivesChange() {
+    Burner.SelectDevice(cmbDrives->currentIndex());
+    StartButton->setEnabled(Burner.DeviceIsBurner());
+}
+
+int TMainForm::ChosenWriteSpeed() const {
+    if (!SettingsForm)
+        return 0;
+    // "8x (11,080 KB/s)": the KB/s between the parentheses; "Max" asks for the maximum.
+    const QString entry = SettingsForm->cmbSpeed->currentText();
+    const qsizetype open = entry.indexOf(QLatin1Char('('));
+    if (open < 0)
+        return 0;
+    QString digits;
+    for (QChar c : entry.mid(open))
+        if (c.isDigit())
+            digits += c;
+    return std::min(digits.toInt(), 65535);
+}
+
 void TMainForm::UpdateMenuPreview() {
     for (int i = 0; i < 3; ++i)
         MenuColors[i] = ColorOfName(MenuSettings.ColorName[i]);
@@ -818,6 +861,21 @@ void TMainForm::StartButtonClick() {
     settings.EstimatedSize = EstimatedOutputSize;
     TCreationRun run(FFEncoder, FIA, *ConvForm);
     run.Shutdown = Shutdown;
+    // Step 3: the selected drive (the virtual recorder writes an image into the temporary folder).
+    TBurnStep burn(Burner);
+    const bool recorder = Burner.VirtualRecorder() && cmbDrives->currentIndex() == Burner.DeviceCount() - 1;
+    Burner.SetUpForDriveList(QFile::encodeName(settings.TempFolder).toStdString());
+    burn.BeforeBurn = [this] { Burner.SetDeviceSpeed(0, static_cast<std::uint16_t>(ChosenWriteSpeed())); };
+    burn.BurnToDrive = [this] { return Burner.Burn(); };
+    burn.AfterWrite = [this, recorder] {
+        Burner.FlushCache();
+        Burner.EjectMedium(false);
+        if (recorder && !Burner.LastImagePath().empty())
+            AppendEventsLog(QStringLiteral("Disc image written to ") + QString::fromStdString(Burner.LastImagePath()));
+    };
+    const QString label = edDiskTitle->text();
+    run.StartBurn = [&burn, label](TCreationRun& r) { return burn.Start(r, label); };
+    run.AbortBurn = [this] { Burner.AbortOperation(); };
     LastRunResult = run.Run(VideoFiles, MenuSettings, settings);
     LastWorkFolder = run.WorkFolder;
 }

@@ -1,5 +1,6 @@
 #pragma once
 // The main window: a router from its controls and commands to the logic that carries them out.
+#include "burner/DiscBurner.h"
 #include "media/FFEncoder.h"
 #include "media/FFLogger.h"
 #include "media/FrameInputAdapter.h"
@@ -86,6 +87,9 @@ public:
     void UpdateEstimatedOutputSize();
     void RefreshList(); // repaints the title list from VideoFiles
     void cmbDVDTypeChange();
+    void cmbDrivesChange();
+    // The burning speed chosen in the preferences, in KB/s (0: the drive's maximum).
+    int ChosenWriteSpeed() const;
     void UpdateMenuPreview();
     void FFLoggerLog(quint64 threadId, const QString& message, int level);
 
@@ -107,6 +111,7 @@ public:
     TFFEncoder FFEncoder;
     TFFLogger* FFLogger = nullptr;
     TFrameInputAdapter FIA;
+    burner::TDiscBurner Burner;
     TShutdown* Shutdown = nullptr; // powers off after a run when asked; replaced in tests
 
     // Controls (object names as the design gives them).
