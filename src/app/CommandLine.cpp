@@ -10,6 +10,7 @@
 #include "project/Estimate.h"
 #include "project/EventsLog.h"
 #include "project/Folders.h"
+#include "project/Settings.h"
 #include "project/TitleList.h"
 #include "project/UserPrompts.h"
 
@@ -18,6 +19,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
 #include <QTimer>
@@ -398,6 +400,31 @@ int RunCommandLine(const TCliJob& job, FILE* out, FILE* err) {
         }
     } cleanup;
 
+    burner::TDiscBurner burner;
+    burner.SetCacheSize(32);
+    burner.InitializeASPI(false, std::string(), std::string());
+    if (job.ListDrives) {
+        for (int i = 0; i < burner.DeviceCount(); ++i)
+            std::fprintf(out, "%d: %s%s\n", i, burner.GetDeviceName(i).c_str(),
+                         burner.VirtualRecorder() && i == burner.DeviceCount() - 1 ? " (writes an image file)" : "");
+        return ceOk;
+    }
+    int device = -1;
+    if (!job.Device.isEmpty()) {
+        bool numeric = false;
+        device = job.Device.toInt(&numeric);
+        if (!numeric) {
+            device = -1;
+            for (int i = 0; i < burner.DeviceCount(); ++i)
+                if (QString::fromStdString(burner.GetDeviceName(i)).contains(job.Device))
+                    device = i;
+        }
+        if (device < 0 || device >= burner.DeviceCount() || !burner.SelectDevice(device) || !burner.DeviceIsBurner()) {
+            std::fprintf(err, "No writer %s in the drive list (see --list-drives).\n", Local(job.Device).constData());
+            return ceUsage;
+        }
+    }
+
     TFFEncoder encoder;
     if (!encoder.LoadAVLib(ProgramFolder() + QStringLiteral("LibAV"))) {
         ReportError(encoder.LastErrMsg(), QStringLiteral("CLM_FFAVLibLoad"));
@@ -453,10 +480,25 @@ int RunCommandLine(const TCliJob& job, FILE* out, FILE* err) {
     TFrameInputAdapter adapter;
     TCliView view(out);
     TCreationRun run(encoder, adapter, view);
-    burner::TDiscBurner burner;
     TBurnStep burn(burner);
-    if (!job.IsoFile.isEmpty()) {
+    const bool recorder = device >= 0 && burner.VirtualRecorder() && device == burner.DeviceCount() - 1;
+    if (!job.IsoFile.isEmpty() || device >= 0) {
         burn.ImageFile = job.IsoFile;
+        if (device >= 0) {
+            burner.SetUpForDriveList(QFile::encodeName(settings.TempFolder).toStdString());
+            burner.SelectDevice(device);
+            burn.BeforeBurn = [&burner, &job] {
+                // --speed N: N times 1x of a DVD.
+                burner.SetDeviceSpeed(0, static_cast<std::uint16_t>(std::min(65535.0, job.Speed * SpeedUnit(static_cast<int>(burner.DiscIs())))));
+            };
+            burn.BurnToDrive = [&burner] { return burner.Burn(); };
+            burn.AfterWrite = [&burner, recorder] {
+                burner.FlushCache();
+                burner.EjectMedium(false);
+                if (recorder && !burner.LastImagePath().empty())
+                    AppendEventsLog(QStringLiteral("Disc image written to ") + QString::fromStdString(burner.LastImagePath()));
+            };
+        }
         run.StartBurn = [&burn, &job](TCreationRun& r) { return burn.Start(r, job.Label); };
         run.AbortBurn = [&burner] { burner.AbortOperation(); };
     }
@@ -491,6 +533,8 @@ int RunCommandLine(const TCliJob& job, FILE* out, FILE* err) {
         if (job.DeleteTemp)
             CleanFolder(run.WorkFolder, true, false, true);
         std::fprintf(out, "DVD folder written to %s\n", Local(job.Folder).constData());
+    } else if (device >= 0) {
+        std::fprintf(out, "Disc written%s\n", recorder ? (" (image " + burner.LastImagePath() + ")").c_str() : "");
     } else if (!job.IsoFile.isEmpty()) {
         std::fprintf(out, "Disc image written to %s\n", Local(job.IsoFile).constData());
     } else {

@@ -24,7 +24,7 @@ int main(int argc, char** argv) {
         std::printf("ordavine-cli %s\n", ORDAVINE_VERSION);
         return ceOk;
     }
-    if (job.Titles.isEmpty() && !job.ListDrives) {
+    if (job.Titles.isEmpty() && !job.ListDrives && !job.Help) {
         std::fputs(CliUsage().toLocal8Bit().constData(), stderr);
         return ceUsage;
     }

@@ -104,6 +104,10 @@ TEST(CommandLine, ExitStatuses) {
     EXPECT_EQ(help.ExitCode, ceOk);
     EXPECT_TRUE(help.Out.contains("--font-size N"));
     EXPECT_EQ(Cli(home, {clips.filePath(QStringLiteral("missing.mp4"))}).ExitCode, ceAddFailed);
+    const TProcessResult drives = Cli(home, {QStringLiteral("--list-drives")});
+    EXPECT_EQ(drives.ExitCode, ceOk);
+    EXPECT_TRUE(drives.Out.contains("VIRTUAL RECORDER")) << drives.Out.constData();
+    EXPECT_EQ(Cli(home, {QStringLiteral("--device"), QStringLiteral("99"), clips.filePath(QStringLiteral("x.mp4"))}).ExitCode, ceUsage);
     const QString a = MakeTestClip(clips.path(), QStringLiteral("one.mp4"), 1.0);
     // An unreadable background picture is refused before anything is made.
     EXPECT_EQ(Cli(home, {QStringLiteral("--temp"), home.filePath(QStringLiteral("t")), QStringLiteral("--background"),
@@ -149,6 +153,11 @@ TEST(CommandLine, WritesADiscImage) {
     const TProcessResult listing = RunProcess(QStringLiteral("isoinfo"), {QStringLiteral("-f"), QStringLiteral("-i"), iso});
     EXPECT_TRUE(listing.Out.contains("/AUDIO_TS"));
     EXPECT_TRUE(listing.Out.contains("/VIDEO_TS/VIDEO_TS.IFO"));
+    // Burned through the virtual recorder (the last drive): its image lands in the temporary folder.
+    const TProcessResult burned = Cli(home, {QStringLiteral("--temp"), home.filePath(QStringLiteral("t")), QStringLiteral("--label"),
+                                             QStringLiteral("Trip"), a, QStringLiteral("--device"), QStringLiteral("0")});
+    ASSERT_EQ(burned.ExitCode, ceOk) << burned.Err.constData();
+    EXPECT_TRUE(QFileInfo::exists(home.filePath(QStringLiteral("t/Trip.iso")))) << burned.Out.constData();
     // An image that cannot be created ends with the burn status.
     const TProcessResult bad = Cli(home, {QStringLiteral("--temp"), home.filePath(QStringLiteral("t")), a, QStringLiteral("--iso"),
                                           home.filePath(QStringLiteral("no/such/dir/x.iso"))});
