@@ -72,7 +72,8 @@ int main(int argc, char** argv) {
         for (std::uint64_t w = 0; w < size; w += block.size()) {
             for (auto& c : block)
                 c = static_cast<char>(rng());
-            f.write(block.data(), static_cast<std::streamsize>(std::min<std::uint64_t>(block.size(), size - w)));
+            f.write(block.data(),
+                    static_cast<std::streamsize>(std::min<std::uint64_t>(block.size(), size - w)));
         }
         left -= size;
     }
@@ -93,12 +94,15 @@ int main(int argc, char** argv) {
     const double imageBytes = double(burner.ImageSize()) * 2048;
 
     // Both runs read the sources once before timing, so that neither gets a colder cache.
-    const double build = Timed(burner, [&] { return burner.BuildISOImage((dir / "built.iso").string()); });
+    const double build =
+        Timed(burner, [&] { return burner.BuildISOImage((dir / "built.iso").string()); });
     fs::remove(dir / "built.iso");
     const double burn = Timed(burner, [&] { return burner.Burn(); });
     const std::uint32_t starved = burner.StarvedCount();
-    const double build2 = Timed(burner, [&] { return burner.BuildISOImage((dir / "built.iso").string()); });
-    const double buildBest = (build > 0 && build2 > 0) ? std::min(build, build2) : std::max(build, build2);
+    const double build2 =
+        Timed(burner, [&] { return burner.BuildISOImage((dir / "built.iso").string()); });
+    const double buildBest =
+        (build > 0 && build2 > 0) ? std::min(build, build2) : std::max(build, build2);
 
     std::printf("image: %.0f MB in %d files\n", imageBytes / 1048576.0, files);
     std::printf("BuildISOImage: %.2f s (%.1f MB/s), again %.2f s\n", build,

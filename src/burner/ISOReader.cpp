@@ -1,7 +1,7 @@
 #include "burner/ISOReader.h"
 
-#include <cstring>
 #include <algorithm>
+#include <cstring>
 #include <set>
 
 namespace burner {
@@ -140,7 +140,8 @@ private:
         }
         // Names that would escape their folder are left out.
         if (name == u"." || name == u".." || name.find(u'/') != std::u16string::npos ||
-            name.find(u'\\') != std::u16string::npos || name.find(char16_t(0)) != std::u16string::npos)
+            name.find(u'\\') != std::u16string::npos ||
+            name.find(char16_t(0)) != std::u16string::npos)
             return std::u16string();
         return name;
     }
@@ -190,7 +191,9 @@ TISOVolume ReadISOVolume(const TSectorReader& Read, std::uint32_t SessionStart, 
         // Extents in the records are absolute; the volume ends VolumeSpace sectors on.
         const std::uint64_t limit = std::uint64_t(SessionStart) + v.VolumeSpace;
         TWalker walker(Read, v, v.Joliet,
-                       v.VolumeSpace == 0 ? 0 : static_cast<std::uint32_t>(std::min<std::uint64_t>(limit, 0xFFFFFFFFu)));
+                       v.VolumeSpace == 0 ? 0
+                                          : static_cast<std::uint32_t>(
+                                                std::min<std::uint64_t>(limit, 0xFFFFFFFFu)));
         walker.Walk(LE32(root + 2), LE32(root + 10), -1, 0);
     }
     return v;

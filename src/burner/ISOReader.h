@@ -15,8 +15,8 @@ namespace burner {
 using TSectorReader = std::function<bool(std::uint32_t Lba, std::uint8_t* Sector)>;
 
 struct TISOEntry {
-    int Parent = -1;        // index of the parent folder in the list, -1 for the root's children
-    std::u16string Name;    // Joliet name when present, else the ISO 9660 name without ";1"
+    int Parent = -1;     // index of the parent folder in the list, -1 for the root's children
+    std::u16string Name; // Joliet name when present, else the ISO 9660 name without ";1"
     bool Directory = false;
     std::uint32_t Extent = 0; // first sector (absolute)
     std::uint64_t Size = 0;   // bytes (all extents of a multi-extent file)
@@ -26,8 +26,8 @@ struct TISOEntry {
 struct TISOVolume {
     bool Valid = false;
     bool Joliet = false;
-    std::u16string Label;     // Joliet label when present, else the primary one
-    std::uint32_t VolumeSpace = 0; // sectors the volume declares
+    std::u16string Label;           // Joliet label when present, else the primary one
+    std::uint32_t VolumeSpace = 0;  // sectors the volume declares
     std::vector<TISOEntry> Entries; // folders before their contents
 };
 

@@ -62,7 +62,8 @@ static int ImportVolume(TCDFiles& Files, const TISOVolume& Volume, const std::u1
         TDirEntry* parent = dest;
         std::u16string parentPath = DestPath;
         if (e.Parent >= 0) {
-            if (static_cast<std::size_t>(e.Parent) >= i || !dirs[static_cast<std::size_t>(e.Parent)])
+            if (static_cast<std::size_t>(e.Parent) >= i ||
+                !dirs[static_cast<std::size_t>(e.Parent)])
                 continue;
             parent = dirs[static_cast<std::size_t>(e.Parent)];
             parentPath = paths[static_cast<std::size_t>(e.Parent)];
@@ -99,11 +100,10 @@ std::int32_t TDiscBurner::ImportSessionW(int SessionNo, const std::u16string& De
     int session = SessionNo;
     std::int32_t result = -1;
     if (SessionStart(*FDevice, session, start)) {
-        const TISOVolume v = ReadISOVolume(
-            [this](std::uint32_t Lba, std::uint8_t* Sector) {
-                return FDevice->Read10(Lba, 1, Sector);
-            },
-            start, true);
+        const TISOVolume v =
+            ReadISOVolume([this](std::uint32_t Lba,
+                                 std::uint8_t* Sector) { return FDevice->Read10(Lba, 1, Sector); },
+                          start, true);
         if (v.Valid && ImportVolume(CDFiles, v, DestPath) == 0)
             result = session;
     }
@@ -119,7 +119,7 @@ bool TDiscBurner::MountISOImage(const std::string& ISOFileName) {
         SetError(2, ISOFileName);
         return false;
     }
-    struct stat st{};
+    struct stat st {};
     const std::uint64_t bytes = ::fstat(fd, &st) == 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
     const TISOVolume v = ReadISOVolume(
         [fd, bytes](std::uint32_t Lba, std::uint8_t* Sector) {
@@ -128,8 +128,8 @@ bool TDiscBurner::MountISOImage(const std::string& ISOFileName) {
                 return false;
             std::size_t got = 0;
             while (got < 2048) {
-                const ssize_t n = ::pread(fd, Sector + got, 2048 - got,
-                                          static_cast<off_t>(offset + got));
+                const ssize_t n =
+                    ::pread(fd, Sector + got, 2048 - got, static_cast<off_t>(offset + got));
                 if (n < 0 && errno == EINTR)
                     continue;
                 if (n <= 0)
@@ -154,11 +154,9 @@ std::u16string TDiscBurner::ReadVolumeLabelOfDisc(int SessionNo) {
     int session = SessionNo;
     if (!SessionStart(*FDevice, session, start))
         return std::u16string();
-    return ReadISOVolume(
-               [this](std::uint32_t Lba, std::uint8_t* Sector) {
-                   return FDevice->Read10(Lba, 1, Sector);
-               },
-               start, false)
+    return ReadISOVolume([this](std::uint32_t Lba,
+                                std::uint8_t* Sector) { return FDevice->Read10(Lba, 1, Sector); },
+                         start, false)
         .Label;
 }
 

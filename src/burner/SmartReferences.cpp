@@ -61,7 +61,8 @@ bool TDiscBurner::GenerateSmartReferences() {
         EndOperation();
         if (OnGenerateSmartReferencesDone) {
             auto handler = OnGenerateSmartReferencesDone;
-            Dispatch(Dispatcher, [this, handler, failed, canSave] { handler(this, failed, canSave); });
+            Dispatch(Dispatcher,
+                     [this, handler, failed, canSave] { handler(this, failed, canSave); });
         }
     });
 }

@@ -27,7 +27,8 @@ bool TDiscBurner::VerifyDisc(bool StopOnMismatch, bool FireVerifyEventOnAllFiles
         if (e->DirRecord || e->FileSize <= 0 || e->Path.empty() || e->Imported)
             continue;
         const TFileEntry* data = e->ReferenceEntry ? e->ReferenceEntry : e;
-        const std::uint32_t lba = CDFiles.FirstWritableSector + CDFiles.FirstDataSector + data->Address;
+        const std::uint32_t lba =
+            CDFiles.FirstWritableSector + CDFiles.FirstDataSector + data->Address;
         items.push_back({e->FileId, e->Path, lba, static_cast<std::uint64_t>(e->FileSize)});
         sectors += (static_cast<std::uint64_t>(e->FileSize) + SectorSize - 1) / SectorSize;
     }
@@ -61,8 +62,8 @@ bool TDiscBurner::VerifyDisc(bool StopOnMismatch, bool FireVerifyEventOnAllFiles
                 FVerifyProgress = done;
                 FReadSpeedKB = FDevice->BMReadSpeed();
             }
-            const bool failed = source.empty() || !readOk || CDFiles.Aborted ||
-                                source != disc.Hex();
+            const bool failed =
+                source.empty() || !readOk || CDFiles.Aborted || source != disc.Hex();
             anyFailed = anyFailed || failed;
             if ((failed || FireVerifyEventOnAllFiles) && OnVerifyDone) {
                 auto handler = OnVerifyDone;

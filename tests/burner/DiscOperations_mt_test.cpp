@@ -95,8 +95,8 @@ TEST(DiscOperations, VerifyPassesOnTheBurnedDiscAndFailsOnACorruptedOne) {
     // One byte of the second file changed on the disc: that file, and the whole, fail.
     const int id = static_cast<int>(rig.Burner.FindFile("\\DATA", "file1.bin"));
     ASSERT_GE(id, 0);
-    const std::uint64_t offset =
-        std::uint64_t(rig.Burner.CDFiles.FirstDataSector) * 2048 + rig.Burner.FileAddress(id) + 1234;
+    const std::uint64_t offset = std::uint64_t(rig.Burner.CDFiles.FirstDataSector) * 2048 +
+                                 rig.Burner.FileAddress(id) + 1234;
     CorruptImage(rig.Rec->ImagePath(), offset);
     r = Verify(rig.Burner);
     EXPECT_TRUE(r.Failed);
@@ -110,7 +110,8 @@ TEST(DiscOperations, ImportSessionReadsBackTheTreeItWrote) {
     rig.AddFiles({300000, 5000});
     rig.Burner.CreateDir("\\DATA", "Empty Folder");
     ASSERT_FALSE(rig.BurnAndWait().Failed);
-    const std::int64_t size0 = rig.Burner.FileSize(static_cast<int>(rig.Burner.FindFile("\\DATA", "file0.bin")));
+    const std::int64_t size0 =
+        rig.Burner.FileSize(static_cast<int>(rig.Burner.FindFile("\\DATA", "file0.bin")));
     EXPECT_EQ(rig.Burner.ReadVolumeLabelOfDisc(0), u"Session One");
 
     rig.Burner.ClearAll();
