@@ -10,7 +10,7 @@ namespace burner {
 
 namespace {
 
-constexpr std::uint32_t ErrorNoMedium = 0x3A00;      // medium not present
+constexpr std::uint32_t ErrorNoMedium = 0x3A00;       // medium not present
 constexpr std::uint32_t ErrorWriteProtected = 0x2700; // nothing can be written to this disc
 
 bool IsWriteOnce(TMedium m) {
@@ -34,12 +34,18 @@ bool IsReadOnly(TMedium m) {
 }
 
 // Media written from sector 0 whatever the track information says.
-bool StartsAtZero(TMedium m) { return m == mtDVDRAM || m == mtDVDPLUSRW || m == mtBDRE; }
+bool StartsAtZero(TMedium m) {
+    return m == mtDVDRAM || m == mtDVDPLUSRW || m == mtBDRE;
+}
 
 } // namespace
 
-void TDiscBurner::TDeviceDeleter::operator()(TSCSIDevice* Device) const { delete Device; }
-TSCSIDevice* TDiscBurner::NewDevice() { return new TSCSIDevice(); }
+void TDiscBurner::TDeviceDeleter::operator()(TSCSIDevice* Device) const {
+    delete Device;
+}
+TSCSIDevice* TDiscBurner::NewDevice() {
+    return new TSCSIDevice();
+}
 
 std::uint32_t TDiscBurner::TakeDeviceError() {
     const std::uint32_t code = FDevice->DeviceError;
@@ -51,7 +57,9 @@ std::shared_ptr<TVirtualRecorder> TDiscBurner::VirtualRecorder() const {
     return FDevice->VirtualRecorder();
 }
 
-void TDiscBurner::SetWaitFunction(TWaitFunction Wait) { FWait = Wait ? std::move(Wait) : RealWait; }
+void TDiscBurner::SetWaitFunction(TWaitFunction Wait) {
+    FWait = Wait ? std::move(Wait) : RealWait;
+}
 
 // ---- device list ----
 
@@ -62,7 +70,9 @@ bool TDiscBurner::InitializeASPI(bool NoInternalASPI, const std::string& ASPIDLL
     return FDevice->InitializeASPI(NoInternalASPI, ASPIDLLPath, Reserved1);
 }
 
-std::uint16_t TDiscBurner::DeviceCount() const { return FDevice->DeviceCount(); }
+std::uint16_t TDiscBurner::DeviceCount() const {
+    return FDevice->DeviceCount();
+}
 
 std::string TDiscBurner::GetDeviceName(int DeviceIndex) const {
     if (DeviceIndex < 0 || DeviceIndex >= FDevice->DeviceCount())
@@ -96,25 +106,45 @@ std::string TDiscBurner::LastImagePath() const {
 
 // ---- single commands ----
 
-bool TDiscBurner::LockMedium() { return DriveIdle() && FDevice->LockMedium(); }
-bool TDiscBurner::UnlockMedium() { return DriveIdle() && FDevice->UnlockMedium(); }
-bool TDiscBurner::UnlockDrive() { return DriveIdle() && FDevice->UnlockDrive(); }
-bool TDiscBurner::FlushCache() { return DriveIdle() && FDevice->FlushCache(); }
-bool TDiscBurner::TestUnitReady() { return DriveIdle() && FDevice->TestUnitReady(); }
-bool TDiscBurner::LoadMedium(bool Immediate) { return DriveIdle() && FDevice->LoadMedium(Immediate); }
+bool TDiscBurner::LockMedium() {
+    return DriveIdle() && FDevice->LockMedium();
+}
+bool TDiscBurner::UnlockMedium() {
+    return DriveIdle() && FDevice->UnlockMedium();
+}
+bool TDiscBurner::UnlockDrive() {
+    return DriveIdle() && FDevice->UnlockDrive();
+}
+bool TDiscBurner::FlushCache() {
+    return DriveIdle() && FDevice->FlushCache();
+}
+bool TDiscBurner::TestUnitReady() {
+    return DriveIdle() && FDevice->TestUnitReady();
+}
+bool TDiscBurner::LoadMedium(bool Immediate) {
+    return DriveIdle() && FDevice->LoadMedium(Immediate);
+}
 bool TDiscBurner::EjectMedium(bool Immediate) {
     return DriveIdle() && FDevice->EjectMedium(Immediate);
 }
-bool TDiscBurner::Erasable() { return DriveIdle() && FDevice->Erasable(); }
-bool TDiscBurner::Writable() { return DriveIdle() && FDevice->Writable(); }
+bool TDiscBurner::Erasable() {
+    return DriveIdle() && FDevice->Erasable();
+}
+bool TDiscBurner::Writable() {
+    return DriveIdle() && FDevice->Writable();
+}
 bool TDiscBurner::DeviceIsBurner() {
     if (!DriveIdle())
         return false;
     FDevice->RefreshCapabilities();
     return FDevice->DeviceIsBurner();
 }
-std::int32_t TDiscBurner::SessionsOnDisc() { return DriveIdle() ? FDevice->SessionsOnDisc() : 0; }
-TMedium TDiscBurner::DiscIs() { return DriveIdle() ? FDevice->DiscIs() : FMedium; }
+std::int32_t TDiscBurner::SessionsOnDisc() {
+    return DriveIdle() ? FDevice->SessionsOnDisc() : 0;
+}
+TMedium TDiscBurner::DiscIs() {
+    return DriveIdle() ? FDevice->DiscIs() : FMedium;
+}
 
 void TDiscBurner::SetDeviceSpeed(std::uint16_t ReadSpeed, std::uint16_t WriteSpeed) {
     if (DriveIdle())
@@ -126,10 +156,18 @@ std::uint16_t TDiscBurner::DeviceMaxReadSpeed() {
 std::uint16_t TDiscBurner::DeviceMaxWriteSpeed() {
     return DriveIdle() ? FDevice->GetDeviceMaxWriteSpeed() : 0;
 }
-std::uint16_t TDiscBurner::ReadSpeed() { return DriveIdle() ? FDevice->GetReadSpeed() : 0; }
-std::uint16_t TDiscBurner::WriteSpeed() { return DriveIdle() ? FDevice->GetWriteSpeed() : 0; }
-std::uint16_t TDiscBurner::MaxWriteSpeed() { return DriveIdle() ? FDevice->GetMaxWriteSpeed() : 0; }
-std::uint32_t TDiscBurner::FreeBlocksOnDisc() { return DriveIdle() ? FDevice->FreeBlocksOnDisc() : 0; }
+std::uint16_t TDiscBurner::ReadSpeed() {
+    return DriveIdle() ? FDevice->GetReadSpeed() : 0;
+}
+std::uint16_t TDiscBurner::WriteSpeed() {
+    return DriveIdle() ? FDevice->GetWriteSpeed() : 0;
+}
+std::uint16_t TDiscBurner::MaxWriteSpeed() {
+    return DriveIdle() ? FDevice->GetMaxWriteSpeed() : 0;
+}
+std::uint32_t TDiscBurner::FreeBlocksOnDisc() {
+    return DriveIdle() ? FDevice->FreeBlocksOnDisc() : 0;
+}
 std::uint32_t TDiscBurner::TotalBlocksOnDisc() {
     return DriveIdle() ? FDevice->TotalBlocksOnDisc() : 0;
 }

@@ -16,9 +16,9 @@ struct TWriteProgress {
     std::atomic<std::uint32_t> DeviceBufferSize{0};
     std::atomic<std::uint32_t> DeviceBufferPosition{0}; // bytes held in the drive buffer
     std::atomic<std::uint16_t> WriteSpeed{0};           // KB/s over the last 64 writes
-    std::atomic<std::uint32_t> Starved{0}; // times the writer found the queue empty
-    std::atomic<std::uint32_t> Retries{0}; // failed write attempts that were retried
-    std::atomic<std::uint32_t> Formats{0}; // formats of a DVD+RW answering 30h/05h
+    std::atomic<std::uint32_t> Starved{0};              // times the writer found the queue empty
+    std::atomic<std::uint32_t> Retries{0};              // failed write attempts that were retried
+    std::atomic<std::uint32_t> Formats{0};              // formats of a DVD+RW answering 30h/05h
 };
 
 } // namespace burner

@@ -47,7 +47,9 @@ bool TakesStreaming(TMedium m) {
     }
 }
 
-bool IsDVDMinusRW(TMedium m) { return m == mtDVDRW || m == mtDVDRWRO || m == mtDVDRWSR; }
+bool IsDVDMinusRW(TMedium m) {
+    return m == mtDVDRW || m == mtDVDRWRO || m == mtDVDRWSR;
+}
 
 } // namespace
 
@@ -55,14 +57,18 @@ void RealWait(unsigned Milliseconds) {
     std::this_thread::sleep_for(std::chrono::milliseconds(Milliseconds));
 }
 
-bool IsOverwritable(TMedium m) { return m == mtDVDRAM || IsDVDMinusRW(m) || m == mtDVDPLUSRW; }
+bool IsOverwritable(TMedium m) {
+    return m == mtDVDRAM || IsDVDMinusRW(m) || m == mtDVDPLUSRW;
+}
 
 TWriteThread::TWriteThread(TWriteSetup Setup) : FSetup(std::move(Setup)), FDev(*FSetup.Device) {
     if (!FSetup.Wait)
         FSetup.Wait = RealWait;
 }
 
-void TWriteThread::Wait(unsigned Ms) const { FSetup.Wait(Ms); }
+void TWriteThread::Wait(unsigned Ms) const {
+    FSetup.Wait(Ms);
+}
 
 TAnswerKind TWriteThread::LastAnswer(bool Ok) const {
     return ClassifyAnswer(Ok ? SS_COMP : SS_ERR, FDev.TargetBusy, FDev.LastSenseInfo,
@@ -100,8 +106,7 @@ void TWriteThread::StartWrite() {
     FLba = FSetup.ImageFile ? 0 : FSetup.FirstWritableSector;
     // Without FinalizeDisc a DVD+R (single or double layer) stays open for a next session.
     FDev.SetWriteParameters(FSetup.TestWrite, FSetup.BurnProof, m,
-                            (m == mtDVDPLUSR || m == mtDVDPLUSRDL) ? !FSetup.FinalizeDisc
-                                                                   : false);
+                            (m == mtDVDPLUSR || m == mtDVDPLUSRDL) ? !FSetup.FinalizeDisc : false);
     FDev.SetDeviceSpeed(FSetup.ReadSpeed, FSetup.WriteSpeed);
 
     if (TakesStreaming(m)) {

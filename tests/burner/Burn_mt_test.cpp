@@ -23,8 +23,7 @@ std::vector<std::string> Closes(const TVirtualRecorder& Rec) {
     for (const auto& c : Rec.Commands())
         if (!c.Cdb.empty() && c.Cdb[0] == scsiop::CloseTrackSession)
             out.push_back(std::to_string(c.Cdb[2] & 7) + "/" +
-                          std::to_string(GetBE16(c.Cdb.data() + 4)) +
-                          ((c.Cdb[1] & 1) ? "i" : ""));
+                          std::to_string(GetBE16(c.Cdb.data() + 4)) + ((c.Cdb[1] & 1) ? "i" : ""));
     return out;
 }
 
@@ -77,15 +76,15 @@ void AddMemoryFile(TDiscBurner& Burner, std::uint64_t Size, std::uint64_t At,
     fd.FileSize = Size;
     fd.FileName = u"MEMORY.BIN";
     auto fired = std::make_shared<bool>(false);
-    Burner.InsertMemoryFile("\\", fd,
-                            [=](void*, TFileEntry*, std::uint64_t Position, std::uint8_t* Buffer,
-                                std::uint32_t& Got) {
-                                std::memset(Buffer, 0x5A, Got);
-                                if (Position >= At && !*fired) {
-                                    *fired = true;
-                                    Hook();
-                                }
-                            });
+    Burner.InsertMemoryFile(
+        "\\", fd,
+        [=](void*, TFileEntry*, std::uint64_t Position, std::uint8_t* Buffer, std::uint32_t& Got) {
+            std::memset(Buffer, 0x5A, Got);
+            if (Position >= At && !*fired) {
+                *fired = true;
+                Hook();
+            }
+        });
 }
 
 } // namespace
@@ -97,14 +96,30 @@ TEST(Burn, CommandSequenceOfAWholeDVDRBurn) {
     ASSERT_FALSE(rig.BurnAndWait().Failed);
     const auto ops = rig.Opcodes();
     using namespace scsiop;
-    EXPECT_TRUE(InOrder(ops, {GetConfiguration, ModeSelect10, ReadDiscInformation,
+    EXPECT_TRUE(InOrder(ops, {GetConfiguration,
+                              ModeSelect10,
+                              ReadDiscInformation,
                               ReadTrackInformation, // burn start
-                              SynchronizeCache, Rezero, ModeSelect10, ReadDiscInformation,
-                              ReadBufferCapacity, ModeSelect10, SetCDSpeed, SetStreaming,
-                              SendDVDStructure, ReserveTrack, Write10, // write start
-                              SynchronizeCache, CloseTrackSession, CloseTrackSession,
-                              CloseTrackSession, ReadDiscInformation, PreventAllow, StartStopUnit,
-                              Rezero, TestUnitReady}));
+                              SynchronizeCache,
+                              Rezero,
+                              ModeSelect10,
+                              ReadDiscInformation,
+                              ReadBufferCapacity,
+                              ModeSelect10,
+                              SetCDSpeed,
+                              SetStreaming,
+                              SendDVDStructure,
+                              ReserveTrack,
+                              Write10, // write start
+                              SynchronizeCache,
+                              CloseTrackSession,
+                              CloseTrackSession,
+                              CloseTrackSession,
+                              ReadDiscInformation,
+                              PreventAllow,
+                              StartStopUnit,
+                              Rezero,
+                              TestUnitReady}));
     EXPECT_EQ(ops.back(), TestUnitReady);
     // Every WRITE carries a whole packet, one after another from the start of the disc.
     const auto lbas = WriteLbas(*rig.Rec);
@@ -238,8 +253,7 @@ TEST(Burn, FirstWriteOfARewritableDiscHasItsOwnRules) {
         EXPECT_EQ(r.Failed, c.Fails) << r.Error;
         const auto waits = rig.Waits();
         if (c.Pause != 0) {
-            EXPECT_EQ(std::count(waits.begin(), waits.end(), c.Pause),
-                      std::min<long>(c.Times, 99));
+            EXPECT_EQ(std::count(waits.begin(), waits.end(), c.Pause), std::min<long>(c.Times, 99));
         }
         if (!c.Fails) {
             EXPECT_EQ(drivetest::RecorderImage(*rig.Rec).substr(0, 2048 * 64),
@@ -259,9 +273,10 @@ TEST(Burn, UnformattedDVDPlusRWIsFormattedFirst) {
     bool formatListSent = false;
     for (const auto& c : rig.Rec->Commands())
         if (c.Cdb[0] == scsiop::FormatUnit)
-            formatListSent = formatListSent || (c.DataOut.size() >= 12 &&
-                             std::equal(FormatDVDPlusRW.begin(), FormatDVDPlusRW.end(),
-                                        c.DataOut.begin()));
+            formatListSent =
+                formatListSent ||
+                (c.DataOut.size() >= 12 &&
+                 std::equal(FormatDVDPlusRW.begin(), FormatDVDPlusRW.end(), c.DataOut.begin()));
     EXPECT_TRUE(formatListSent);
     const std::string built = rig.BuildImageBytes();
     EXPECT_EQ(drivetest::RecorderImage(*rig.Rec).substr(0, built.size()), built);

@@ -348,6 +348,14 @@ TFileEntry* TCDFiles::AddFileEntry(TDirEntry* Dir, const TFindData& fd,
     return entry;
 }
 
+TFileEntry* TCDFiles::InsertImportedFile(TDirEntry* Dir, const TFindData& fd,
+                                         std::uint32_t DiscAddress) {
+    if (!Dir || (fd.Attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+        return nullptr;
+    TFileEntry* e = AddFileEntry(Dir, fd, nullptr, DiscAddress, true);
+    return e == SkippedFileMarker() ? nullptr : e;
+}
+
 TDirEntry* TCDFiles::AddDirEntry(TDirEntry* Parent, const TFindData& fdIn) {
     for (TFileEntry* e = Parent->Files; e; e = e->NextFile)
         if (EqualNoCase(e->LongName, fdIn.FileName))

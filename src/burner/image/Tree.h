@@ -67,6 +67,9 @@ public:
     int FindFile(std::u16string_view Directory, std::u16string_view FileToFind) const;
     int FindFile(std::string_view Directory, std::string_view FileToFind) const;
     TDirEntry* FindDirByPath(std::u16string_view Path) const;
+    // Adds a file whose data already lies on the disc at DiscAddress (an imported session);
+    // nothing of it is written again.
+    TFileEntry* InsertImportedFile(TDirEntry* Dir, const TFindData& fd, std::uint32_t DiscAddress);
     void SortTree();
     // Sets the El Torito boot image; a file of an unsupported size, or one that cannot be read,
     // clears it. Returns whether an image is set.
