@@ -84,61 +84,21 @@ std::u16string UpperAscii(std::u16string_view S) {
     return out;
 }
 
-// The short name an entry already in a directory answers to, without the "." appended to
-// files that have no extension.
-std::u16string ShortNameOf(const TFileEntry* E) {
+std::u16string Folded(std::u16string_view S) {
+    std::u16string out(S);
+    for (auto& c : out)
+        c = FoldCase(c);
+    return out;
+}
+
+// The short name an entry answers to, without the "." appended to files with no extension.
+std::u16string ShortNameKey(const TFileEntry* E) {
     std::u16string s;
     for (const char* p = E->ShortName; *p; ++p)
         s.push_back(static_cast<unsigned char>(*p));
     if (!E->DirRecord && !s.empty() && s.back() == u'.')
         s.pop_back();
     return UpperAscii(s);
-}
-
-bool ShortNameTaken(const TDirEntry* Dir, std::u16string_view Candidate, const TFileEntry* Self) {
-    const std::u16string upper = UpperAscii(Candidate);
-    for (const TFileEntry* e = Dir->Files; e; e = e->NextFile)
-        if (e != Self && ShortNameOf(e) == upper)
-            return true;
-    return false;
-}
-
-// Generates a NAME~N.EXT alias unique within the directory, the way Windows does.
-std::u16string GenerateShortName(const TDirEntry* Dir, std::u16string_view LongName,
-                                 const TFileEntry* Self) {
-    std::u16string name;
-    for (char16_t c : LongName)
-        if (c != u' ')
-            name.push_back(c);
-    while (!name.empty() && name.front() == u'.')
-        name.erase(name.begin());
-    std::u16string base, ext;
-    const size_t dot = name.rfind(u'.');
-    const std::u16string_view baseSrc =
-        dot == std::u16string::npos ? std::u16string_view(name) : std::u16string_view(name).substr(0, dot);
-    for (char16_t c : baseSrc)
-        if (c != u'.')
-            base.push_back(ShortNameCharFor(c));
-    if (dot != std::u16string::npos)
-        for (char16_t c : std::u16string_view(name).substr(dot + 1))
-            if (ext.size() < 3)
-                ext.push_back(ShortNameCharFor(c));
-    if (base.empty())
-        base.assign(1, u'_');
-    for (unsigned n = 1; n < 1000000; ++n) {
-        std::u16string tail = u"~";
-        for (char c : std::to_string(n))
-            tail.push_back(static_cast<char16_t>(c));
-        std::u16string candidate = base.substr(0, std::min<size_t>(base.size(), 8 - tail.size()));
-        candidate += tail;
-        if (!ext.empty()) {
-            candidate.push_back(u'.');
-            candidate.append(ext);
-        }
-        if (!ShortNameTaken(Dir, candidate, Self))
-            return candidate;
-    }
-    return u"_";
 }
 
 int DvdRank(std::u16string_view Name) {
@@ -208,6 +168,53 @@ std::string MaskOf(const std::string& Spec) {
 
 } // namespace
 
+bool TCDFiles::ShortNameTaken(const TDirEntry* Dir, std::u16string_view Candidate) {
+    const auto& names = FIndex[Dir].ShortNames;
+    return names.count(UpperAscii(Candidate)) != 0;
+}
+
+// Generates a NAME~N.EXT alias unique within the directory, the way Windows does.
+std::u16string TCDFiles::GenerateShortName(const TDirEntry* Dir, std::u16string_view LongName) {
+    std::u16string name;
+    for (char16_t c : LongName)
+        if (c != u' ')
+            name.push_back(c);
+    while (!name.empty() && name.front() == u'.')
+        name.erase(name.begin());
+    std::u16string base, ext;
+    const size_t dot = name.rfind(u'.');
+    const std::u16string_view baseSrc = dot == std::u16string::npos
+                                            ? std::u16string_view(name)
+                                            : std::u16string_view(name).substr(0, dot);
+    for (char16_t c : baseSrc)
+        if (c != u'.')
+            base.push_back(ShortNameCharFor(c));
+    if (dot != std::u16string::npos)
+        for (char16_t c : std::u16string_view(name).substr(dot + 1))
+            if (ext.size() < 3)
+                ext.push_back(ShortNameCharFor(c));
+    if (base.empty())
+        base.assign(1, u'_');
+    const std::u16string stem = base.substr(0, 6) + u"." + ext;
+    unsigned& next = FIndex[Dir].NextAlias[stem];
+    for (unsigned n = std::max(next, 1u); n < 10000000; ++n) {
+        std::u16string tail = u"~";
+        for (char c : std::to_string(n))
+            tail.push_back(static_cast<char16_t>(c));
+        std::u16string candidate = base.substr(0, std::min<size_t>(base.size(), 8 - tail.size()));
+        candidate += tail;
+        if (!ext.empty()) {
+            candidate.push_back(u'.');
+            candidate.append(ext);
+        }
+        if (!ShortNameTaken(Dir, candidate)) {
+            next = n + 1;
+            return candidate;
+        }
+    }
+    return u"_";
+}
+
 TCDFiles::TCDFiles() { ClearAll(); }
 
 TCDFiles::~TCDFiles() = default;
@@ -222,6 +229,7 @@ void TCDFiles::ClearAll() {
     Files.clear();
     Dirs.clear();
     PathTableEntries.clear();
+    FIndex.clear();
     FFileStore.clear();
     FDirStore.clear();
     ReleaseHeader();
@@ -287,15 +295,10 @@ TFileEntry* TCDFiles::AddFileEntry(TDirEntry* Dir, const TFindData& fd,
     if (fd.FileName.size() > MaxLongNameLength || fd.FileName.empty())
         return SkippedFileMarker();
     const bool isDir = (fd.Attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    TFileEntry* entry = nullptr;
-    TFileEntry* last = nullptr;
-    for (TFileEntry* e = Dir->Files; e; e = e->NextFile) {
-        if (EqualNoCase(e->LongName, fd.FileName)) {
-            entry = e;
-            break;
-        }
-        last = e;
-    }
+    TDirIndex& index = FIndex[Dir];
+    const std::u16string key = Folded(fd.FileName);
+    auto found = index.ByName.find(key);
+    TFileEntry* entry = found == index.ByName.end() ? nullptr : found->second;
     if (entry) {
         // A file and a folder of the same name cannot share a directory: keep what is there.
         if ((entry->DirRecord != nullptr) != isDir)
@@ -310,19 +313,26 @@ TFileEntry* TCDFiles::AddFileEntry(TDirEntry* Dir, const TFindData& fd,
         FFileStore.push_back(std::move(owned));
         Files.push_back(entry);
         entry->FileId = FileCounter() - 1;
+        TFileEntry* last = index.Tail ? index.Tail : Dir->Files;
+        while (last && last->NextFile)
+            last = last->NextFile;
         if (last)
             last->NextFile = entry;
         else
             Dir->Files = entry;
+        index.Tail = entry;
+        index.ByName[key] = entry;
         Prepared = false;
     }
+    if (entry->ShortName[0])
+        index.ShortNames.erase(ShortNameKey(entry));
     entry->FileNameLengthJ = static_cast<std::uint8_t>(fd.FileName.size());
     std::u16string alias = fd.AlternateFileName.substr(0, 12);
     if (alias.empty()) {
-        if (IsValidShortName(fd.FileName) && !ShortNameTaken(Dir, fd.FileName, entry))
+        if (IsValidShortName(fd.FileName) && !ShortNameTaken(Dir, fd.FileName))
             alias = fd.FileName;
         else
-            alias = GenerateShortName(Dir, fd.FileName, entry);
+            alias = GenerateShortName(Dir, fd.FileName);
     }
     std::memset(entry->ShortName, 0, sizeof entry->ShortName);
     size_t n = 0;
@@ -331,6 +341,7 @@ TFileEntry* TCDFiles::AddFileEntry(TDirEntry* Dir, const TFindData& fd,
     if (!isDir && alias.find(u'.') == std::u16string::npos)
         entry->ShortName[n++] = '.';
     entry->FileNameLength = static_cast<std::uint8_t>(n);
+    index.ShortNames.insert(ShortNameKey(entry));
     entry->Time = ToLocalSystemTime(fd.LastWriteTime);
     entry->LongName = fd.FileName;
     if (entry->LongNameWIN32.empty())
@@ -349,9 +360,12 @@ TFileEntry* TCDFiles::AddFileEntry(TDirEntry* Dir, const TFindData& fd,
 }
 
 TDirEntry* TCDFiles::AddDirEntry(TDirEntry* Parent, const TFindData& fdIn) {
-    for (TFileEntry* e = Parent->Files; e; e = e->NextFile)
-        if (EqualNoCase(e->LongName, fdIn.FileName))
-            return e->DirRecord; // the existing folder, or null when a file holds the name
+    {
+        const auto& byName = FIndex[Parent].ByName;
+        auto it = byName.find(Folded(fdIn.FileName));
+        if (it != byName.end())
+            return it->second->DirRecord; // the existing folder, or null when a file has the name
+    }
     if (DirCounter() >= MaxDirEntries || FileCounter() >= MaxFileEntries)
         return nullptr;
     TFindData fd = fdIn;
@@ -359,9 +373,9 @@ TDirEntry* TCDFiles::AddDirEntry(TDirEntry* Parent, const TFindData& fdIn) {
     fd.FileSize = 0;
     if (fd.AlternateFileName.empty() && fd.FileName.size() <= MaxLongNameLength &&
         !fd.FileName.empty())
-        fd.AlternateFileName = (IsValidShortName(fd.FileName) && !ShortNameTaken(Parent, fd.FileName, nullptr))
+        fd.AlternateFileName = (IsValidShortName(fd.FileName) && !ShortNameTaken(Parent, fd.FileName))
                                    ? fd.FileName
-                                   : GenerateShortName(Parent, fd.FileName, nullptr);
+                                   : GenerateShortName(Parent, fd.FileName);
     fd.AlternateFileName = UpperAscii(fd.AlternateFileName.substr(0, 12));
     // The folder's own entry in its parent comes first: a refused name takes no table slot.
     TFileEntry* entry = AddFileEntry(Parent, fd, nullptr, 0, true);

@@ -6,6 +6,8 @@
 
 #include <atomic>
 #include <memory>
+#include <unordered_map>
+#include <unordered_set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -140,6 +142,18 @@ private:
     std::uint32_t FIDLength(TFileEntry* Entry) const;
     std::uint32_t BuildFID(std::uint8_t* Out, TDirEntry* Dir, TFileEntry* Entry,
                            std::uint32_t TagLocation) const;
+    // Lookup aids per directory, so that insertion stays fast in folders of many thousand
+    // files: entries by case-folded long name, short names in use, the list's last entry and
+    // the next alias number to try per alias stem.
+    struct TDirIndex {
+        std::unordered_map<std::u16string, TFileEntry*> ByName;
+        std::unordered_set<std::u16string> ShortNames;
+        std::unordered_map<std::u16string, unsigned> NextAlias;
+        TFileEntry* Tail = nullptr;
+    };
+    std::unordered_map<const TDirEntry*, TDirIndex> FIndex;
+    bool ShortNameTaken(const TDirEntry* Dir, std::u16string_view Candidate);
+    std::u16string GenerateShortName(const TDirEntry* Dir, std::u16string_view LongName);
     // Generator state inside the directory being written.
     TFileEntry* FGenEntry = nullptr;
     bool FGenParentDone = false;
