@@ -226,8 +226,9 @@ TEST(Tree, MissingSourcesAndDestinationsGiveNull) {
     ASSERT_TRUE(b.InsertFile("\\", tmp / "f"));
     EXPECT_EQ(b.CDFiles.FindDirByPath(u"\\f"), nullptr);
     // Names on the disc given to InsertFileWithName.
-    burner::TFileEntry* named = b.InsertFileWithNameW(u"\\", u"" + std::u16string((tmp / "f").begin(), (tmp / "f").end()),
-                                                      u"On Disc.txt", u"ONDISC.TXT");
+    const std::string source = tmp / "f";
+    burner::TFileEntry* named = b.InsertFileWithNameW(
+        u"\\", std::u16string(source.begin(), source.end()), u"On Disc.txt", u"ONDISC.TXT");
     ASSERT_NE(named, nullptr);
     EXPECT_EQ(std::string(named->ShortName), "ONDISC.TXT");
     EXPECT_EQ(named->LongName, u"On Disc.txt");
