@@ -320,12 +320,12 @@ bool TDiscBurner::StartWrite(std::unique_ptr<TCacheThread> Reader,
 
 void TDiscBurner::RunWriter() {
     CDFiles.ComponentStatus = 1;
-    auto buffer = std::make_unique<std::uint8_t[]>(PacketSize);
+    std::unique_ptr<std::uint8_t[]> buffer;
     bool failed = false;
     std::uint32_t written = 0;
     while (true) {
         std::uint32_t size = 0;
-        const TTake t = FReader->Take(buffer.get(), size);
+        const TTake t = FReader->Take(buffer, size);
         if (t == TTake::End)
             break;
         if (t == TTake::Failed) {

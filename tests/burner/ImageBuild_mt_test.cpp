@@ -187,11 +187,11 @@ TEST(ImageBuild, TheQueueStaysWithinTheCacheAndHandsOverEveryPacketInOrder) {
     EXPECT_EQ(reader.MaxPackets(), 32u);
     reader.Start();
     reader.WaitCanStart();
-    std::vector<std::uint8_t> packet(burner::PacketSize);
+    std::unique_ptr<std::uint8_t[]> packet;
     std::uint32_t size = 0, packets = 0;
     std::uint32_t checked = 0;
     const std::uint32_t dataEnd = t.FirstDataSector + (12u << 20) / 2048;
-    while (reader.Take(packet.data(), size) == burner::TTake::Packet) {
+    while (reader.Take(packet, size) == burner::TTake::Packet) {
         EXPECT_LE(reader.PacketCount(), 32);
         ASSERT_EQ(size, burner::PacketSize);
         for (std::uint32_t i = 0; i < 32; ++i) {
@@ -199,7 +199,7 @@ TEST(ImageBuild, TheQueueStaysWithinTheCacheAndHandsOverEveryPacketInOrder) {
             if (sector < t.FirstDataSector || sector >= dataEnd)
                 continue;
             std::uint64_t v;
-            std::memcpy(&v, packet.data() + i * 2048, 8);
+            std::memcpy(&v, packet.get() + i * 2048, 8);
             ASSERT_EQ(v, (sector - t.FirstDataSector) * 2048ull);
             ++checked;
         }
@@ -209,7 +209,7 @@ TEST(ImageBuild, TheQueueStaysWithinTheCacheAndHandsOverEveryPacketInOrder) {
     }
     EXPECT_EQ(checked, (12u << 20) / 2048);
     EXPECT_EQ(packets * 32, t.TotalImageSize);
-    EXPECT_EQ(reader.GetFirst(packet.data()), 0);
+    EXPECT_EQ(reader.GetFirst(packet.get()), 0);
     EXPECT_EQ(reader.RemainingBlocks(), 0);
 }
 
