@@ -26,7 +26,9 @@ namespace {
 constexpr std::uint64_t DataFileBytes = 500ull << 20;
 constexpr int DataFiles = 4;
 
-bool Shell(const std::string& Command) { return std::system(Command.c_str()) == 0; }
+bool Shell(const std::string& Command) {
+    return std::system(Command.c_str()) == 0;
+}
 
 void WriteData(const std::string& Path, std::uint64_t Bytes, std::uint64_t Seed) {
     FILE* f = std::fopen(Path.c_str(), "wb");
@@ -51,8 +53,7 @@ struct TResult {
 };
 
 // Runs Work in a child process and measures its wall time and peak resident memory.
-template <typename F>
-TResult Measure(F Work) {
+template <typename F> TResult Measure(F Work) {
     Shell("sync");
     // Cold caches when the system lets us; otherwise every run reads from the same warm cache.
     if (FILE* f = std::fopen("/proc/sys/vm/drop_caches", "w")) {
@@ -137,15 +138,19 @@ bool PlainCopy(const std::string& Root, const std::string& Out) {
 } // namespace
 
 int main(int argc, char** argv) {
-    const std::string work = argc > 1 ? argv[1] : (fs::temp_directory_path() / "ordavine-bench-image").string();
+    const std::string work =
+        argc > 1 ? argv[1] : (fs::temp_directory_path() / "ordavine-bench-image").string();
     const std::string root = work + "/tree";
     fs::remove_all(work);
     fs::create_directories(root + "/DATA");
     fs::create_directories(root + "/AUDIO_TS");
     std::printf("generating the tree in %s\n", work.c_str());
-    if (!Shell("ffmpeg -nostdin -v error -y -f lavfi -i testsrc=size=720x576:rate=25 -f lavfi -i sine "
-               "-t 4 -target pal-dvd " + work + "/t.mpg") ||
-        !Shell("cd " + work + " && VIDEO_FORMAT=PAL dvdauthor -o tree -t t.mpg >/dev/null 2>&1 && "
+    if (!Shell(
+            "ffmpeg -nostdin -v error -y -f lavfi -i testsrc=size=720x576:rate=25 -f lavfi -i sine "
+            "-t 4 -target pal-dvd " +
+            work + "/t.mpg") ||
+        !Shell("cd " + work +
+               " && VIDEO_FORMAT=PAL dvdauthor -o tree -t t.mpg >/dev/null 2>&1 && "
                "VIDEO_FORMAT=PAL dvdauthor -o tree -T >/dev/null 2>&1")) {
         std::fprintf(stderr, "could not author the VIDEO_TS folder\n");
         return 1;
@@ -157,12 +162,14 @@ int main(int argc, char** argv) {
         if (e.is_regular_file())
             treeBytes += e.file_size();
 
-    const std::string ours = work + "/ours.iso", theirs = work + "/genisoimage.iso", copy = work + "/copy.bin";
+    const std::string ours = work + "/ours.iso", theirs = work + "/genisoimage.iso",
+                      copy = work + "/copy.bin";
     const TResult rOurs = Measure([&] { return BuildOurs(root, ours); });
     const std::uint64_t ourBytes = fs::exists(ours) ? fs::file_size(ours) : 0;
     fs::remove(ours);
     const TResult rTheirs = Measure([&] {
-        return Exec({"genisoimage", "-quiet", "-dvd-video", "-udf", "-V", "BENCH", "-o", theirs, root});
+        return Exec(
+            {"genisoimage", "-quiet", "-dvd-video", "-udf", "-V", "BENCH", "-o", theirs, root});
     });
     const std::uint64_t theirBytes = fs::exists(theirs) ? fs::file_size(theirs) : 0;
     fs::remove(theirs);
@@ -170,7 +177,8 @@ int main(int argc, char** argv) {
     fs::remove(copy);
     fs::remove_all(work);
     if (!rOurs.Ok || !rTheirs.Ok || !rCopy.Ok) {
-        std::fprintf(stderr, "a run failed: ours %d genisoimage %d copy %d\n", rOurs.Ok, rTheirs.Ok, rCopy.Ok);
+        std::fprintf(stderr, "a run failed: ours %d genisoimage %d copy %d\n", rOurs.Ok, rTheirs.Ok,
+                     rCopy.Ok);
         return 1;
     }
     const double mb = 1024.0 * 1024.0;
@@ -180,7 +188,7 @@ int main(int argc, char** argv) {
                 theirBytes / mb, rTheirs.Seconds, rTheirs.PeakKB / 1024, rCopy.Seconds,
                 treeBytes / mb / rCopy.Seconds);
     const double copyFraction = (ourBytes / rOurs.Seconds) / (treeBytes / rCopy.Seconds);
-    std::printf("time_ratio=%.3f copy_fraction=%.3f peak_rss_mb=%.1f\n", rOurs.Seconds / rTheirs.Seconds,
-                copyFraction, rOurs.PeakKB / 1024.0);
+    std::printf("time_ratio=%.3f copy_fraction=%.3f peak_rss_mb=%.1f\n",
+                rOurs.Seconds / rTheirs.Seconds, copyFraction, rOurs.PeakKB / 1024.0);
     return 0;
 }

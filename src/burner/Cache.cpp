@@ -44,7 +44,9 @@ TCacheThread::~TCacheThread() {
         ::close(FImageFd);
 }
 
-void TCacheThread::Start() { FThread = std::thread([this] { Run(); }); }
+void TCacheThread::Start() {
+    FThread = std::thread([this] { Run(); });
+}
 
 void TCacheThread::Join() {
     if (FThread.joinable())
@@ -76,8 +78,8 @@ TTake TCacheThread::Produce(std::uint8_t* Buffer, std::uint32_t& Size, int& File
     const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(left, PacketSize));
     std::size_t got = 0;
     while (got < want) {
-        const ssize_t n = ::pread(FImageFd, Buffer + got, want - got,
-                                  static_cast<off_t>(FImageOffset + got));
+        const ssize_t n =
+            ::pread(FImageFd, Buffer + got, want - got, static_cast<off_t>(FImageOffset + got));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {

@@ -79,8 +79,8 @@ private:
     std::condition_variable FChanged;
     std::deque<TPacket> FQueue;
     std::vector<std::unique_ptr<std::uint8_t[]>> FFree;
-    bool FDone = false;           // the reader produced its last packet or stopped
-    TTake FStatus = TTake::End;   // how it ended
+    bool FDone = false;         // the reader produced its last packet or stopped
+    TTake FStatus = TTake::End; // how it ended
     bool FCanStart = false;
     std::string FErrorFileName;
 

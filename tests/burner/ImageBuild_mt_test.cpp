@@ -101,7 +101,8 @@ TEST(ImageBuild, ASourceThatChangesAfterInsertionFailsTheBuildAndLeavesNoImage) 
     enum class TChange { Vanishes, BecomesAFolder, Shrinks };
     for (TChange change : {TChange::Vanishes, TChange::BecomesAFolder, TChange::Shrinks}) {
         for (std::uint32_t cacheMB : {2u, 32u}) {
-            SCOPED_TRACE(std::to_string(static_cast<int>(change)) + " cache " + std::to_string(cacheMB));
+            SCOPED_TRACE(std::to_string(static_cast<int>(change)) + " cache " +
+                         std::to_string(cacheMB));
             TTempDir tmp;
             // 6 MB ahead of the changed file: with a 2 MB cache the writer has started by then.
             WriteFile(tmp / "a.bin", 6 << 20, 1);
@@ -141,15 +142,15 @@ TEST(ImageBuild, AbortStopsTheBuildReportsFailureAndRemovesTheImage) {
     bool release = false;
     std::uint64_t delivered = 0;
     // A memory file that stalls after 8 MB until the test lets it go.
-    ASSERT_TRUE(b.InsertMemoryFileW(u"\\", Described(u"STREAM.BIN", 64 << 20),
-                                    [&](void*, burner::TFileEntry*, std::uint64_t Pos, std::uint8_t*,
-                                        std::uint32_t& Size) {
-                                        std::unique_lock lock(m);
-                                        delivered = Pos + Size;
-                                        cv.notify_all();
-                                        if (Pos >= (8u << 20))
-                                            cv.wait(lock, [&] { return release; });
-                                    }));
+    ASSERT_TRUE(b.InsertMemoryFileW(
+        u"\\", Described(u"STREAM.BIN", 64 << 20),
+        [&](void*, burner::TFileEntry*, std::uint64_t Pos, std::uint8_t*, std::uint32_t& Size) {
+            std::unique_lock lock(m);
+            delivered = Pos + Size;
+            cv.notify_all();
+            if (Pos >= (8u << 20))
+                cv.wait(lock, [&] { return release; });
+        }));
     b.Prepare();
     TCompletion done(b);
     ASSERT_TRUE(b.BuildISOImage(tmp / "a.iso"));
@@ -175,12 +176,12 @@ TEST(ImageBuild, AbortStopsTheBuildReportsFailureAndRemovesTheImage) {
 
 TEST(ImageBuild, TheQueueStaysWithinTheCacheAndHandsOverEveryPacketInOrder) {
     burner::TCDFiles t;
-    t.InsertMemoryFile(std::u16string_view(u"\\"), Described(u"DATA.BIN", 12 << 20),
-                       [](void*, burner::TFileEntry*, std::uint64_t Pos, std::uint8_t* Buf,
-                          std::uint32_t& Size) {
-                           for (std::uint32_t i = 0; i < Size; i += 2048)
-                               std::memcpy(Buf + i, &Pos, 8), Pos += 2048;
-                       });
+    t.InsertMemoryFile(
+        std::u16string_view(u"\\"), Described(u"DATA.BIN", 12 << 20),
+        [](void*, burner::TFileEntry*, std::uint64_t Pos, std::uint8_t* Buf, std::uint32_t& Size) {
+            for (std::uint32_t i = 0; i < Size; i += 2048)
+                std::memcpy(Buf + i, &Pos, 8), Pos += 2048;
+        });
     t.Prepare();
     ASSERT_TRUE(t.BuildHeader());
     burner::TCacheThread reader(t, 2 << 20);

@@ -8,7 +8,9 @@ namespace imagetest {
 
 namespace {
 
-std::uint16_t LE16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }
+std::uint16_t LE16(const std::uint8_t* p) {
+    return static_cast<std::uint16_t>(p[0] | p[1] << 8);
+}
 std::uint32_t LE32(const std::uint8_t* p) {
     return p[0] | p[1] << 8 | p[2] << 16 | static_cast<std::uint32_t>(p[3]) << 24;
 }
@@ -85,7 +87,8 @@ std::string CheckTag(const std::uint8_t* D, std::size_t Available, std::uint32_t
     }
     const std::uint16_t crcLength = LE16(D + 10);
     if (16u + crcLength > Available) {
-        std::snprintf(buf, sizeof buf, "tag %u at %u: CRC length %u too long", LE16(D), Expected, crcLength);
+        std::snprintf(buf, sizeof buf, "tag %u at %u: CRC length %u too long", LE16(D), Expected,
+                      crcLength);
         return buf;
     }
     if (Crc(D + 16, crcLength) != LE16(D + 8)) {
@@ -93,7 +96,8 @@ std::string CheckTag(const std::uint8_t* D, std::size_t Available, std::uint32_t
         return buf;
     }
     if (LE32(D + 12) != Expected) {
-        std::snprintf(buf, sizeof buf, "tag %u: location %u, expected %u", LE16(D), LE32(D + 12), Expected);
+        std::snprintf(buf, sizeof buf, "tag %u: location %u, expected %u", LE16(D), LE32(D + 12),
+                      Expected);
         return buf;
     }
     if (LE16(D + 2) != 2) {
@@ -105,11 +109,12 @@ std::string CheckTag(const std::uint8_t* D, std::size_t Available, std::uint32_t
 
 TUdfWalk WalkUdf(const TSectorReader& Read, std::uint32_t AnchorSector) {
     TUdfWalk w;
-    auto check = [&w](const std::uint8_t* d, std::size_t avail, std::uint32_t loc, std::uint16_t ident) {
+    auto check = [&w](const std::uint8_t* d, std::size_t avail, std::uint32_t loc,
+                      std::uint16_t ident) {
         ++w.DescriptorsChecked;
         if (LE16(d) != ident) {
-            w.Errors.push_back("expected tag " + std::to_string(ident) + " at " + std::to_string(loc) +
-                               ", found " + std::to_string(LE16(d)));
+            w.Errors.push_back("expected tag " + std::to_string(ident) + " at " +
+                               std::to_string(loc) + ", found " + std::to_string(LE16(d)));
             return false;
         }
         const std::string e = CheckTag(d, avail, loc);
@@ -207,7 +212,8 @@ TUdfWalk WalkUdf(const TSectorReader& Read, std::uint32_t AnchorSector) {
             for (const TExtent& e : f.Extents) {
                 const std::uint32_t n = static_cast<std::uint32_t>((e.Length + 2047) / 2048);
                 const auto bytes = Read(e.Sector, n);
-                data.insert(data.end(), bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(e.Length));
+                data.insert(data.end(), bytes.begin(),
+                            bytes.begin() + static_cast<std::ptrdiff_t>(e.Length));
                 for (std::uint32_t k = 0; k < n; ++k)
                     blockOf.push_back(e.Sector - p + k);
             }
@@ -301,8 +307,9 @@ TIsoWalk WalkIso(const TSectorReader& Read, bool Joliet) {
                 const std::uint32_t ext = LE32(r + 2), sz = LE32(r + 10);
                 const std::uint8_t flags = r[25];
                 if (index++ >= 2) {
-                    const std::string name = Joliet ? Ucs2BeToUtf8(r + 33, idLen)
-                                                    : std::string(reinterpret_cast<const char*>(r + 33), idLen);
+                    const std::string name =
+                        Joliet ? Ucs2BeToUtf8(r + 33, idLen)
+                               : std::string(reinterpret_cast<const char*>(r + 33), idLen);
                     const std::string child = path + "/" + name;
                     if (flags & 2) {
                         TWalkedFile d;

@@ -20,13 +20,14 @@ struct TWalkedFile {
     bool Directory = false;
     std::vector<TExtent> Extents;
     std::uint64_t Size = 0;
-    int Compression = 0;   // UDF: 8 or 16 (0 for the root)
+    int Compression = 0; // UDF: 8 or 16 (0 for the root)
     std::uint64_t UniqueId = 0;
     std::uint32_t IcbSector = 0;
 };
 
 // Reads sectors of an image: the file, or anything else the test assembles.
-using TSectorReader = std::function<std::vector<std::uint8_t>(std::uint32_t Sector, std::uint32_t Count)>;
+using TSectorReader =
+    std::function<std::vector<std::uint8_t>(std::uint32_t Sector, std::uint32_t Count)>;
 TSectorReader FileSectors(const std::string& Image);
 
 struct TUdfWalk {

@@ -25,7 +25,9 @@ namespace {
 
 constexpr char16_t Backslash = u'\\';
 
-bool IsSeparator(char16_t C) { return C == u'\\' || C == u'/'; }
+bool IsSeparator(char16_t C) {
+    return C == u'\\' || C == u'/';
+}
 
 TSystemTime ToLocalSystemTime(std::time_t T) {
     std::tm tm{};
@@ -133,7 +135,8 @@ std::string LeafOf(const std::string& Path) {
     while (end > 1 && Path[end - 1] == '/')
         --end;
     const size_t slash = Path.find_last_of('/', end - 1);
-    return slash == std::string::npos ? Path.substr(0, end) : Path.substr(slash + 1, end - slash - 1);
+    return slash == std::string::npos ? Path.substr(0, end)
+                                      : Path.substr(slash + 1, end - slash - 1);
 }
 
 bool ToUtf8Path(std::u16string_view In, std::string& Out) {
@@ -215,7 +218,9 @@ std::u16string TCDFiles::GenerateShortName(const TDirEntry* Dir, std::u16string_
     return u"_";
 }
 
-TCDFiles::TCDFiles() { ClearAll(); }
+TCDFiles::TCDFiles() {
+    ClearAll();
+}
 
 TCDFiles::~TCDFiles() = default;
 
@@ -224,8 +229,8 @@ void TCDFiles::ClearAll() {
     std::tm tm{};
     localtime_r(&now, &tm);
     const long minutesEast = tm.tm_gmtoff / 60;
-    TimeZoneDifference = static_cast<std::int32_t>(
-        minutesEast >= 0 ? minutesEast / 15 : -((-minutesEast + 14) / 15));
+    TimeZoneDifference = static_cast<std::int32_t>(minutesEast >= 0 ? minutesEast / 15
+                                                                    : -((-minutesEast + 14) / 15));
     Files.clear();
     Dirs.clear();
     PathTableEntries.clear();
@@ -373,9 +378,10 @@ TDirEntry* TCDFiles::AddDirEntry(TDirEntry* Parent, const TFindData& fdIn) {
     fd.FileSize = 0;
     if (fd.AlternateFileName.empty() && fd.FileName.size() <= MaxLongNameLength &&
         !fd.FileName.empty())
-        fd.AlternateFileName = (IsValidShortName(fd.FileName) && !ShortNameTaken(Parent, fd.FileName))
-                                   ? fd.FileName
-                                   : GenerateShortName(Parent, fd.FileName);
+        fd.AlternateFileName =
+            (IsValidShortName(fd.FileName) && !ShortNameTaken(Parent, fd.FileName))
+                ? fd.FileName
+                : GenerateShortName(Parent, fd.FileName);
     fd.AlternateFileName = UpperAscii(fd.AlternateFileName.substr(0, 12));
     // The folder's own entry in its parent comes first: a refused name takes no table slot.
     TFileEntry* entry = AddFileEntry(Parent, fd, nullptr, 0, true);
@@ -426,7 +432,7 @@ TDirEntry* TCDFiles::CreateDir(std::string_view DestPath, std::string_view DirNa
 TFileEntry* TCDFiles::InsertDiskFile(std::u16string_view DestPath, const std::string& FileName,
                                      const std::u16string* LongName,
                                      const std::u16string* ShortName, bool Unicode) {
-    struct stat st{};
+    struct stat st {};
     if (FileName.empty() || ::stat(FileName.c_str(), &st) != 0 || S_ISDIR(st.st_mode))
         return nullptr;
     TDirEntry* dir = FindDirByPath(DestPath);
@@ -467,8 +473,7 @@ TFileEntry* TCDFiles::InsertFile(std::string_view DestPath, std::string_view Fil
     return InsertDiskFile(dest, std::string(FileName), nullptr, nullptr, false);
 }
 
-TFileEntry* TCDFiles::InsertFileWithName(std::u16string_view DestPath,
-                                         std::u16string_view FileName,
+TFileEntry* TCDFiles::InsertFileWithName(std::u16string_view DestPath, std::u16string_view FileName,
                                          std::u16string_view LongNameOnDisc,
                                          std::u16string_view ShortNameOnDisc) {
     std::string path;
@@ -488,8 +493,8 @@ TFileEntry* TCDFiles::InsertFileWithName(std::string_view DestPath, std::string_
     return InsertDiskFile(dest, std::string(FileName), &longName, &shortName, false);
 }
 
-TFileEntry* TCDFiles::InsertMemoryFile(std::u16string_view DestPath,
-                                       const TFindData& FindFileData, TGetDataEvent OnGetData) {
+TFileEntry* TCDFiles::InsertMemoryFile(std::u16string_view DestPath, const TFindData& FindFileData,
+                                       TGetDataEvent OnGetData) {
     TDirEntry* dir = FindDirByPath(DestPath);
     if (!dir || (FindFileData.Attributes & FILE_ATTRIBUTE_DIRECTORY))
         return nullptr;
@@ -539,7 +544,7 @@ TDirEntry* TCDFiles::InsertDirTree(TDirEntry* Dest, const std::string& DirPathIn
     std::string dirPath = DirPathIn;
     if (dirPath.size() > 1 && dirPath.back() == '/')
         dirPath.pop_back();
-    struct stat dst{};
+    struct stat dst {};
     if (dirPath.empty() || ::stat(dirPath.c_str(), &dst) != 0 || !S_ISDIR(dst.st_mode))
         return nullptr;
     if (SavePath && dirPath.size() > 1) {
@@ -625,8 +630,8 @@ TDirEntry* TCDFiles::InsertDirTree(TDirEntry* Dest, const std::string& DirPathIn
     }
     for (const TItem& item : files) {
         TFindData fd;
-        const bool validName = item.Ok ? FillFindData(item.Path, item.St, fd)
-                                       : Utf8ToUtf16(item.Name, fd.FileName);
+        const bool validName =
+            item.Ok ? FillFindData(item.Path, item.St, fd) : Utf8ToUtf16(item.Name, fd.FileName);
         if (!validName) {
             fd.FileName = Utf8ToUtf16Lossy(item.Name);
             Refuse(item.Path, fd, "File name is not valid UTF-8: " + item.Path);
@@ -704,7 +709,7 @@ bool TCDFiles::SetBootImage(const std::string& Path) {
     Prepared = false;
     if (Path.empty())
         return false;
-    struct stat st{};
+    struct stat st {};
     if (::stat(Path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
         return false;
     const auto size = st.st_size;

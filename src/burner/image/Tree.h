@@ -6,10 +6,10 @@
 
 #include <atomic>
 #include <memory>
-#include <unordered_map>
-#include <unordered_set>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace burner {
@@ -87,7 +87,8 @@ public:
     std::uint32_t FilesSize = 0;
     std::uint32_t TotalImageSize = 0;
     std::int32_t Blank = 0;
-    bool JolietFS = true, UDFBridge = false, ISO9660FS = true, ISO9660v1999FS = false, UDF12 = false;
+    bool JolietFS = true, UDFBridge = false, ISO9660FS = true, ISO9660v1999FS = false,
+         UDF12 = false;
     std::vector<std::uint8_t> isom;
     std::int64_t IsoHeaderSize = 0;
     std::uint32_t BootCatalogLocation = 0, BootImageLocation = 0;

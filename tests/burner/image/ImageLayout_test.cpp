@@ -26,7 +26,9 @@ burner::TFindData Described(const std::u16string& Name, std::uint64_t Size) {
     return fd;
 }
 
-std::u16string U16(const std::string& S) { return std::u16string(S.begin(), S.end()); }
+std::u16string U16(const std::string& S) {
+    return std::u16string(S.begin(), S.end());
+}
 
 void Fill(void*, burner::TFileEntry*, std::uint64_t Pos, std::uint8_t* Buf, std::uint32_t& Size) {
     for (std::uint32_t i = 0; i < Size; ++i)
@@ -71,7 +73,8 @@ TEST(ImageLayout, DataEndingOnAPacketBoundaryGivesTheFinalAnchorAPacketOfItsOwn)
         ASSERT_EQ(image.size(), static_cast<std::size_t>(b.ImageSize()) * 2048);
         if (udf) {
             // The added packet is zero except for the anchor in its last sector.
-            const auto* last = reinterpret_cast<const std::uint8_t*>(image.data()) + (image.size() - 2048);
+            const auto* last =
+                reinterpret_cast<const std::uint8_t*>(image.data()) + (image.size() - 2048);
             EXPECT_EQ(CheckTag(last, 2048, b.ImageSize() - 1), "");
             EXPECT_EQ(last[0], 2);
             EXPECT_EQ(image.find_first_not_of('\0', static_cast<std::size_t>(dataEnd) * 2048),
@@ -211,7 +214,8 @@ TEST(ImageLayout, FilesOf4GiBAndMoreGetSeveralExtentsInBothFileSystems) {
     EXPECT_EQ(udfBig.Extents.size(), 5u); // extents stay below 1 GiB
     EXPECT_EQ(udfBig.Extents[0].Sector, isoBig.Extents[0].Sector);
     for (std::size_t i = 1; i < udfBig.Extents.size(); ++i)
-        EXPECT_EQ(udfBig.Extents[i].Sector, udfBig.Extents[i - 1].Sector + udfBig.Extents[i - 1].Length / 2048);
+        EXPECT_EQ(udfBig.Extents[i].Sector,
+                  udfBig.Extents[i - 1].Sector + udfBig.Extents[i - 1].Length / 2048);
     // The marker at 3 GiB into the file is where both file systems say.
     const std::uint64_t at = (3ULL << 30);
     const auto sector = read(static_cast<std::uint32_t>(isoBig.Extents[0].Sector + at / 2048), 1);
@@ -222,7 +226,8 @@ TEST(ImageLayout, FilesOf4GiBAndMoreGetSeveralExtentsInBothFileSystems) {
     const TRun py = RunCommand(std::string(Python()) +
                                " -c 'import sys,pycdlib;i=pycdlib.PyCdlib();i.open(sys.argv[1]);"
                                "print(i.get_record(iso_path=\"/BIG.BIN\").get_data_length(),"
-                               "i.get_record(udf_path=\"/BIG.BIN\").get_data_length())' " + Quote(image));
+                               "i.get_record(udf_path=\"/BIG.BIN\").get_data_length())' " +
+                               Quote(image));
     EXPECT_EQ(py.ExitCode, 0) << py.Output;
     EXPECT_NE(py.Output.find("4294965248 " + std::to_string(big)), std::string::npos) << py.Output;
 }
@@ -234,8 +239,7 @@ TEST(ImageLayout, LongVolumeLabelsAreShortenedToWhatEachDescriptorHolds) {
     } cases[] = {
         {u"Holiday pictures from the summer of 2024", "HOLIDAY PICTURES FROM THE SUMME",
          "Holiday pictures", "Holiday pictures from the summ"},
-        {u"Фотографии с отпуска летом", "Фотографии с отп", "Фотографии с отп",
-         "Фотографии с от"},
+        {u"Фотографии с отпуска летом", "Фотографии с отп", "Фотографии с отп", "Фотографии с от"},
     };
     for (const auto& c : cases) {
         TTempDir tmp;
@@ -247,11 +251,12 @@ TEST(ImageLayout, LongVolumeLabelsAreShortenedToWhatEachDescriptorHolds) {
         ASSERT_TRUE(BuildImage(b, tmp / "l.iso", &error)) << error;
         const TRun udf = RunCommand("udfinfo " + Quote(tmp / "l.iso"));
         EXPECT_NE(udf.Output.find("label=" + c.Udf + "\n"), std::string::npos) << udf.Output;
-        const TRun py = RunCommand(std::string(Python()) +
-                                   " -c 'import sys,pycdlib;i=pycdlib.PyCdlib();i.open(sys.argv[1]);"
-                                   "print(i.pvd.volume_identifier.rstrip(b\"\\0\").decode());"
-                                   "print(i.joliet_vd.volume_identifier.decode(\"utf-16-be\").rstrip(\"\\0\"))' " +
-                                   Quote(tmp / "l.iso"));
+        const TRun py = RunCommand(
+            std::string(Python()) +
+            " -c 'import sys,pycdlib;i=pycdlib.PyCdlib();i.open(sys.argv[1]);"
+            "print(i.pvd.volume_identifier.rstrip(b\"\\0\").decode());"
+            "print(i.joliet_vd.volume_identifier.decode(\"utf-16-be\").rstrip(\"\\0\"))' " +
+            Quote(tmp / "l.iso"));
         EXPECT_EQ(py.ExitCode, 0) << py.Output;
         EXPECT_EQ(py.Output, c.Primary + "\n" + c.Joliet + "\n");
     }

@@ -39,8 +39,8 @@ TEST(Tree, ShortAliasesFollowWindowsRules) {
         std::u16string Long;
         std::string Short;
     } cases[] = {
-        {u"README", "README."},             // valid 8.3 without a dot gets "." appended
-        {u"readme.txt", "readme.txt"},      // valid 8.3 names keep their case (ISO upper-cases)
+        {u"README", "README."},        // valid 8.3 without a dot gets "." appended
+        {u"readme.txt", "readme.txt"}, // valid 8.3 names keep their case (ISO upper-cases)
         {u"VIDEO_TS.IFO", "VIDEO_TS.IFO"},
         {u"Long File Name.text", "LONGFI~1.TEX"},
         {u"Long File Name 2.text", "LONGFI~2.TEX"},
@@ -50,7 +50,8 @@ TEST(Tree, ShortAliasesFollowWindowsRules) {
         {u"Ünïcödé.txt", "_N_C_D~1.TXT"},
     };
     for (const auto& c : cases) {
-        burner::TFileEntry* e = t.InsertMemoryFile(std::u16string_view(root), Described(c.Long), nullptr);
+        burner::TFileEntry* e =
+            t.InsertMemoryFile(std::u16string_view(root), Described(c.Long), nullptr);
         ASSERT_NE(e, nullptr);
         EXPECT_EQ(std::string(e->ShortName), c.Short);
         EXPECT_EQ(e->FileNameLength, c.Short.size());
@@ -58,26 +59,34 @@ TEST(Tree, ShortAliasesFollowWindowsRules) {
         EXPECT_EQ(e->FileNameLengthJ, c.Long.size());
     }
     // A valid 8.3 name that an alias already holds gets an alias of its own.
-    burner::TFileEntry* clash = t.InsertMemoryFile(std::u16string_view(root), Described(u"LONGFI~1.TEX"), nullptr);
+    burner::TFileEntry* clash =
+        t.InsertMemoryFile(std::u16string_view(root), Described(u"LONGFI~1.TEX"), nullptr);
     EXPECT_EQ(std::string(clash->ShortName), "LONGFI~3.TEX");
     // Aliases run past ~9 by shortening the stem.
     TCDFiles many;
     std::string last;
     for (int i = 0; i < 12; ++i)
-        last = many.InsertMemoryFile(std::u16string_view(root), Described(u"Same stem name " + std::u16string(1, u'a' + i) + u".txt"), nullptr)->ShortName;
+        last =
+            many.InsertMemoryFile(
+                    std::u16string_view(root),
+                    Described(u"Same stem name " + std::u16string(1, u'a' + i) + u".txt"), nullptr)
+                ->ShortName;
     EXPECT_EQ(last, "SAMES~12.TXT");
 }
 
 TEST(Tree, InsertingTheSameNameKeepsOneEntryUnlessReplaceFileIsOn) {
     TCDFiles t;
     const std::u16string root = u"\\";
-    burner::TFileEntry* first = t.InsertMemoryFile(std::u16string_view(root), Described(u"Movie.VOB", 10), nullptr);
-    burner::TFileEntry* again = t.InsertMemoryFile(std::u16string_view(root), Described(u"MOVIE.vob", 20), nullptr);
+    burner::TFileEntry* first =
+        t.InsertMemoryFile(std::u16string_view(root), Described(u"Movie.VOB", 10), nullptr);
+    burner::TFileEntry* again =
+        t.InsertMemoryFile(std::u16string_view(root), Described(u"MOVIE.vob", 20), nullptr);
     EXPECT_EQ(first, again);
     EXPECT_EQ(first->FileSize, 10);
     EXPECT_EQ(t.FileCounter(), 1);
     t.ReplaceFile = true;
-    burner::TFileEntry* refreshed = t.InsertMemoryFile(std::u16string_view(root), Described(u"movie.vob", 30), nullptr);
+    burner::TFileEntry* refreshed =
+        t.InsertMemoryFile(std::u16string_view(root), Described(u"movie.vob", 30), nullptr);
     EXPECT_EQ(refreshed, first);
     EXPECT_EQ(first->FileSize, 30);
     EXPECT_EQ(first->LongName, u"movie.vob");
@@ -85,17 +94,20 @@ TEST(Tree, InsertingTheSameNameKeepsOneEntryUnlessReplaceFileIsOn) {
     EXPECT_EQ(t.FileCounter(), 1);
     // A file cannot take the name of a folder, nor a folder the name of a file.
     ASSERT_TRUE(t.CreateDir(std::u16string_view(root), std::u16string_view(u"Folder")));
-    EXPECT_EQ(t.InsertMemoryFile(std::u16string_view(root), Described(u"folder"), nullptr), nullptr);
+    EXPECT_EQ(t.InsertMemoryFile(std::u16string_view(root), Described(u"folder"), nullptr),
+              nullptr);
     EXPECT_EQ(t.CreateDir(std::u16string_view(root), std::u16string_view(u"MOVIE.VOB")), nullptr);
 }
 
 TEST(Tree, LongNamesUpTo217UnitsAreTakenLongerOnesSkipped) {
     TCDFiles t;
     const std::u16string root = u"\\";
-    burner::TFileEntry* ok = t.InsertMemoryFile(std::u16string_view(root), Described(std::u16string(217, u'x')), nullptr);
+    burner::TFileEntry* ok = t.InsertMemoryFile(std::u16string_view(root),
+                                                Described(std::u16string(217, u'x')), nullptr);
     ASSERT_NE(ok, nullptr);
     EXPECT_NE(ok, burner::SkippedFileMarker());
-    EXPECT_EQ(t.InsertMemoryFile(std::u16string_view(root), Described(std::u16string(218, u'y')), nullptr),
+    EXPECT_EQ(t.InsertMemoryFile(std::u16string_view(root), Described(std::u16string(218, u'y')),
+                                 nullptr),
               burner::SkippedFileMarker());
     EXPECT_EQ(t.FileCounter(), 1);
 }
@@ -109,8 +121,10 @@ TEST(Tree, OnAddFileCanSkipAndSeesEveryInsertion) {
         seen.push_back(fd.FileName);
         Skip = fd.FileName == u"skip.me";
     };
-    EXPECT_NE(b.InsertMemoryFileW(u"\\", Described(u"keep.me"), nullptr), burner::SkippedFileMarker());
-    EXPECT_EQ(b.InsertMemoryFileW(u"\\", Described(u"skip.me"), nullptr), burner::SkippedFileMarker());
+    EXPECT_NE(b.InsertMemoryFileW(u"\\", Described(u"keep.me"), nullptr),
+              burner::SkippedFileMarker());
+    EXPECT_EQ(b.InsertMemoryFileW(u"\\", Described(u"skip.me"), nullptr),
+              burner::SkippedFileMarker());
     EXPECT_EQ(seen, (std::vector<std::u16string>{u"keep.me", u"skip.me"}));
     EXPECT_EQ(b.FileCount(), 1);
 }
@@ -130,15 +144,16 @@ TEST(Tree, InsertDirFillsTheExistingFolderSubfoldersFirstInPlayerOrder) {
     std::vector<std::string> order;
     for (int i = 0; i < b.FileCount(); ++i)
         order.push_back(b.ShortFileName(i));
-    EXPECT_EQ(order, (std::vector<std::string>{"AUDIO_TS", "VIDEO_TS", "SUB", "inner.txt",
-                                               "VIDEO_TS.IFO", "VIDEO_TS.BUP", "VTS_01_0.IFO",
-                                               "VTS_01_1.VOB", "VTS_01_0.BUP", "VTS_02_0.IFO",
-                                               "A.txt", "b.txt"}));
+    EXPECT_EQ(order,
+              (std::vector<std::string>{"AUDIO_TS", "VIDEO_TS", "SUB", "inner.txt", "VIDEO_TS.IFO",
+                                        "VIDEO_TS.BUP", "VTS_01_0.IFO", "VTS_01_1.VOB",
+                                        "VTS_01_0.BUP", "VTS_02_0.IFO", "A.txt", "b.txt"}));
     // With more than one directory, Prepare sorts each list by short name; data order stays.
     b.Prepare();
-    EXPECT_EQ(ListShortNames(videoTS),
-              (std::vector<std::string>{"A.txt", "b.txt", "SUB", "VIDEO_TS.BUP", "VIDEO_TS.IFO",
-                                        "VTS_01_0.BUP", "VTS_01_0.IFO", "VTS_01_1.VOB", "VTS_02_0.IFO"}));
+    EXPECT_EQ(
+        ListShortNames(videoTS),
+        (std::vector<std::string>{"A.txt", "b.txt", "SUB", "VIDEO_TS.BUP", "VIDEO_TS.IFO",
+                                  "VTS_01_0.BUP", "VTS_01_0.IFO", "VTS_01_1.VOB", "VTS_02_0.IFO"}));
     EXPECT_LT(b.FileAddress(b.FindFile("\\VIDEO_TS", "VIDEO_TS.IFO")),
               b.FileAddress(b.FindFile("\\VIDEO_TS", "VIDEO_TS.BUP")));
     // A mask limits the files, not the folders.
@@ -167,7 +182,8 @@ TEST(Tree, SavePathRecreatesTheSourceFoldersOfAnAbsolutePath) {
 
 TEST(Tree, PathTableOrderIsBreadthFirstBySiblingName) {
     TCDFiles t;
-    for (const char16_t* p : {u"\\zeta", u"\\alpha", u"\\alpha\\two", u"\\alpha\\one", u"\\zeta\\deep"}) {
+    for (const char16_t* p :
+         {u"\\zeta", u"\\alpha", u"\\alpha\\two", u"\\alpha\\one", u"\\zeta\\deep"}) {
         std::u16string path(p);
         const auto slash = path.rfind(u'\\');
         ASSERT_TRUE(t.CreateDir(std::u16string_view(path).substr(0, slash == 0 ? 1 : slash),
@@ -180,7 +196,8 @@ TEST(Tree, PathTableOrderIsBreadthFirstBySiblingName) {
         order.push_back(d->LongName);
         parents.push_back(d->Parent->number);
     }
-    EXPECT_EQ(order, (std::vector<std::u16string>{u"", u"alpha", u"zeta", u"one", u"two", u"deep"}));
+    EXPECT_EQ(order,
+              (std::vector<std::u16string>{u"", u"alpha", u"zeta", u"one", u"two", u"deep"}));
     EXPECT_EQ(parents, (std::vector<int>{1, 1, 1, 2, 2, 3}));
     EXPECT_EQ(t.FindDirByPath(u"\\ALPHA\\ONE")->depth, 2);
 }
@@ -251,9 +268,11 @@ TEST(Tree, CapacitiesAreHeldWithANullResult) {
         std::u16string name = u"f";
         for (char c : std::to_string(i))
             name.push_back(static_cast<char16_t>(c));
-        ASSERT_NE(t.InsertMemoryFile(std::u16string_view(u"\\d1"), Described(name), nullptr), nullptr);
+        ASSERT_NE(t.InsertMemoryFile(std::u16string_view(u"\\d1"), Described(name), nullptr),
+                  nullptr);
     }
-    EXPECT_EQ(t.InsertMemoryFile(std::u16string_view(u"\\d2"), Described(u"one.more"), nullptr), nullptr);
+    EXPECT_EQ(t.InsertMemoryFile(std::u16string_view(u"\\d2"), Described(u"one.more"), nullptr),
+              nullptr);
     EXPECT_EQ(t.FileCounter(), burner::MaxFileEntries);
     t.ClearAll();
     EXPECT_EQ(t.FileCounter(), 0);

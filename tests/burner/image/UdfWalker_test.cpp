@@ -160,7 +160,8 @@ TEST(UdfWalker, IdentifiersSplitAcrossBlocksAndGeneratorCallsComeOutTheSame) {
         t.UDFResetGenerator();
         for (std::uint32_t at = 0; at < blocks; at += perCall) {
             const std::uint32_t n = std::min(perCall, blocks - at);
-            EXPECT_TRUE(t.UDFGenerate(out.data() + static_cast<std::size_t>(at) * burner::SectorSize, n));
+            EXPECT_TRUE(
+                t.UDFGenerate(out.data() + static_cast<std::size_t>(at) * burner::SectorSize, n));
             if (splits && t.UDFBridgeInfo.IsPartialFID) {
                 ++*splits;
             }
