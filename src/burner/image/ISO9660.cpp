@@ -13,8 +13,9 @@ namespace burner {
 
 namespace {
 
-// A Joliet record carries at most 110 UTF-16 units (its length byte holds 34 + 2 x units).
-constexpr std::size_t MaxJolietUnits = 110;
+// Joliet names longer than 103 UTF-16 units are cut there, as mastering tools' long-Joliet
+// mode does: a record's length byte could not hold much more, and readers accept 103.
+constexpr std::size_t MaxJolietUnits = 103;
 // ISO 9660:1999 identifiers hold at most 207 bytes.
 constexpr std::size_t Max1999Bytes = 207;
 // Bytes of one part of a file of 4 GiB or more (a whole number of sectors).

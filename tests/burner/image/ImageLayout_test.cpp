@@ -261,3 +261,32 @@ TEST(ImageLayout, LongVolumeLabelsAreShortenedToWhatEachDescriptorHolds) {
         EXPECT_EQ(py.Output, c.Primary + "\n" + c.Joliet + "\n");
     }
 }
+
+TEST(ImageLayout, RebuildingOneLayoutGivesTheSameBytesAndLongNamesFitEveryHierarchy) {
+    TTempDir tmp;
+    burner::TDiscBurner b;
+    b.SetUDFBridge(true);
+    const std::u16string longName = std::u16string(150, u'n') + u".txt";
+    ASSERT_TRUE(b.CreateDirW(u"\\", u"Folder"));
+    ASSERT_TRUE(b.InsertMemoryFileW(u"\\Folder", Described(longName, 5000), Fill));
+    ASSERT_TRUE(b.InsertMemoryFileW(u"\\Folder", Described(u"Ω" + longName, 100), Fill));
+    std::string error;
+    ASSERT_TRUE(BuildImage(b, tmp / "1.iso", &error)) << error;
+    b.WaitIdle();
+    ASSERT_TRUE(b.BuildISOImage(tmp / "2.iso"));
+    b.WaitIdle();
+    EXPECT_TRUE(ReadFile(tmp / "1.iso") == ReadFile(tmp / "2.iso"));
+    const auto read = FileSectors(tmp / "1.iso");
+    const TIsoWalk joliet = WalkIso(read, true);
+    EXPECT_TRUE(joliet.Errors.empty()) << Join(joliet.Errors);
+    EXPECT_TRUE(joliet.Files.count("/Folder/" + std::string(103, 'n')));
+    const TUdfWalk udf = WalkUdf(read, 256);
+    EXPECT_TRUE(udf.Errors.empty()) << Join(udf.Errors);
+    // 8-bit UDF names keep all 154 characters; 16-bit ones stop at 127 units.
+    EXPECT_TRUE(udf.Files.count("/Folder/" + std::string(150, 'n') + ".txt"));
+    EXPECT_TRUE(udf.Files.count("/Folder/Ω" + std::string(126, 'n')));
+    const TRun py = RunCommand(std::string(Python()) +
+                               " -c 'import sys,pycdlib;i=pycdlib.PyCdlib();i.open(sys.argv[1])' " +
+                               Quote(tmp / "1.iso"));
+    EXPECT_EQ(py.ExitCode, 0) << py.Output;
+}
