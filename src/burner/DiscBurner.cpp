@@ -159,13 +159,19 @@ void TDiscBurner::SetError(std::uint32_t Code, const std::string& File) {
 }
 
 std::uint32_t TDiscBurner::TakeError(std::string& File) {
-    std::lock_guard lock(FErrorMutex);
-    const std::uint32_t code = FErrorNumber;
-    File = FErrorFile;
-    FErrorNumber = 0;
-    FErrorFile.clear();
-    return code;
+    {
+        std::lock_guard lock(FErrorMutex);
+        const std::uint32_t code = FErrorNumber;
+        File = FErrorFile;
+        FErrorNumber = 0;
+        FErrorFile.clear();
+        if (code)
+            return code;
+    }
+    return TakeDeviceError();
 }
+
+std::uint32_t TDiscBurner::TakeDeviceError() { return 0; }
 
 std::uint32_t TDiscBurner::ErrorNumber() {
     std::string file;
@@ -203,7 +209,7 @@ std::u16string TDiscBurner::ErrorStringW() {
         text = "Data not prepared";
         break;
     case 2:
-        text = "Error opening file \\'" + file + "\\'";
+        text = file.empty() ? "Error opening file" : "Error opening file \\'" + file + "\\'";
         break;
     case 3:
         text = file.empty() ? "Error creating file" : "Error creating file \\'" + file + "\\'";
@@ -304,7 +310,10 @@ bool TDiscBurner::BurnISOImage(const std::string& FileName) {
     }
     auto reader = std::make_unique<TCacheThread>(fd, static_cast<std::uint64_t>(st.st_size),
                                                  FileName, FCacheSizeMB * 1024 * 1024);
+    // The image file, not the layout, is what gets written now: the layout must be prepared
+    // again before it is built.
     CDFiles.TotalImageSize = reader->TotalSectors();
+    CDFiles.Prepared = false;
     auto sink = CreateDriveSink(reader->TotalSectors());
     if (!sink)
         return false;

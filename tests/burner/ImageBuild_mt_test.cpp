@@ -12,6 +12,7 @@
 #include <cstring>
 #include <filesystem>
 #include <mutex>
+#include <utility>
 
 using namespace imagetest;
 namespace fs = std::filesystem;
@@ -248,4 +249,31 @@ TEST(ImageBuild, BurnISOImageStreamsAnImageFileUnchanged) {
     // Without a drive there is nothing to burn to.
     burner::TDiscBurner none;
     EXPECT_FALSE(none.BurnISOImage(tmp / "in.iso"));
+}
+
+namespace {
+
+// Stands in for the drive side's error: an additional sense code and qualifier.
+class TDeviceErrorBurner : public burner::TDiscBurner {
+public:
+    std::uint32_t Pending = 0;
+
+protected:
+    std::uint32_t TakeDeviceError() override { return std::exchange(Pending, 0u); }
+};
+
+} // namespace
+
+TEST(ImageBuild, DriveErrorsReadAsHardwareErrorsWhenTheEngineHasNone) {
+    TDeviceErrorBurner b;
+    b.Pending = 0x2104;
+    EXPECT_EQ(b.ErrorString(), "Hardware Error 8452");
+    EXPECT_EQ(b.ErrorString(), "Unknown/No Error!");
+    b.Pending = 0x2104;
+    EXPECT_EQ(b.ErrorStringW(), u"Hardware Error \\'8452");
+    // The engine's own error comes first; the drive's is read by the next call.
+    b.Pending = 0x0401;
+    EXPECT_FALSE(b.BuildISOImage("/nonexistent-folder/x.iso"));
+    EXPECT_EQ(b.ErrorNumber(), 1u);
+    EXPECT_EQ(b.ErrorNumber(), 0x0401u);
 }
