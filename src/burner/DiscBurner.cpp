@@ -171,7 +171,9 @@ std::uint32_t TDiscBurner::TakeError(std::string& File) {
     return TakeDeviceError();
 }
 
-std::uint32_t TDiscBurner::TakeDeviceError() { return 0; }
+std::uint32_t TDiscBurner::TakeDeviceError() {
+    return 0;
+}
 
 std::uint32_t TDiscBurner::ErrorNumber() {
     std::string file;
