@@ -116,6 +116,19 @@ TEST_P(DvdVideo, FilesLieWhereTheIfosSayAndPlayersReadTheDisc) {
     EXPECT_NE(mpv.Output.find("mpeg2video 720x576"), std::string::npos) << mpv.Output;
     EXPECT_EQ(mpv.Output.find("Errors when loading"), std::string::npos) << mpv.Output;
 
+    // 7z extracts the folder byte for byte; pycdlib opens the image.
+    const TRun x = RunCommand("7z x -y -o" + Quote(tmp / "x") + " " + Quote(image));
+    ASSERT_EQ(x.ExitCode, 0) << x.Output;
+    EXPECT_TRUE(fs::is_directory(tmp / "x/AUDIO_TS"));
+    for (const auto& e : fs::directory_iterator(videoTS))
+        EXPECT_TRUE(ReadFile(tmp / "x/VIDEO_TS/" + e.path().filename().string()) ==
+                    ReadFile(e.path().string()))
+            << e.path();
+    const TRun py = RunCommand(std::string(Python()) +
+                               " -c 'import sys,pycdlib;i=pycdlib.PyCdlib();i.open(sys.argv[1])' " +
+                               Quote(image));
+    EXPECT_EQ(py.ExitCode, 0) << py.Output;
+
     // The UDF of a DVD-Video disc records revision 1.02.
     const TRun udf = RunCommand("udfinfo " + Quote(image));
     EXPECT_EQ(udf.ExitCode, 0) << udf.Output;

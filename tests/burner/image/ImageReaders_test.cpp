@@ -32,6 +32,21 @@ std::set<std::string> DirsBelow(const std::string& Root) {
     return out;
 }
 
+// Files and folders an isoinfo -l listing shows (without "." and "..").
+std::pair<std::size_t, std::size_t> CountListed(const std::string& Listing) {
+    std::size_t files = 0, dirs = 0;
+    std::istringstream in(Listing);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.rfind("----------", 0) == 0)
+            ++files;
+        else if (line.rfind("d---------", 0) == 0 && line.find("]  . ") == std::string::npos &&
+                 line.find("]  .. ") == std::string::npos)
+            ++dirs;
+    }
+    return {files, dirs};
+}
+
 std::set<std::string> Lines(const std::string& Text) {
     std::set<std::string> out;
     std::istringstream in(Text);
@@ -124,8 +139,11 @@ TEST_F(ImageReaders, MixedTreeIsReadByEveryReader) {
             continue;
         EXPECT_NE(jl.Output.find(" " + leaf), std::string::npos) << leaf << "\n" << jl.Output;
     }
+    const std::pair<std::size_t, std::size_t> expected{FilesBelow(Src).size(), DirsBelow(Src).size()};
+    EXPECT_EQ(CountListed(jl.Output), expected) << jl.Output;
     const TRun l = RunCommand("isoinfo -l -i " + Quote(Image));
     ASSERT_EQ(l.ExitCode, 0) << l.Output;
+    EXPECT_EQ(CountListed(l.Output), expected) << l.Output;
     EXPECT_NE(l.Output.find("Directory listing of /NESTED/DEEPER/DEEPEST/"), std::string::npos)
         << l.Output;
     EXPECT_NE(l.Output.find(" README."), std::string::npos) << l.Output;
