@@ -44,7 +44,9 @@ TCacheThread::~TCacheThread() {
         ::close(FImageFd);
 }
 
-void TCacheThread::Start() { FThread = std::thread([this] { Run(); }); }
+void TCacheThread::Start() {
+    FThread = std::thread([this] { Run(); });
+}
 
 void TCacheThread::Join() {
     if (FThread.joinable())
@@ -76,8 +78,8 @@ TTake TCacheThread::Produce(std::uint8_t* Buffer, std::uint32_t& Size, int& File
     const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(left, PacketSize));
     std::size_t got = 0;
     while (got < want) {
-        const ssize_t n = ::pread(FImageFd, Buffer + got, want - got,
-                                  static_cast<off_t>(FImageOffset + got));
+        const ssize_t n =
+            ::pread(FImageFd, Buffer + got, want - got, static_cast<off_t>(FImageOffset + got));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
@@ -145,30 +147,30 @@ void TCacheThread::WaitCanStart() {
     FChanged.wait(lock, [this] { return FCanStart || FDone || FCancelled.load(); });
 }
 
-TTake TCacheThread::TakeLocked(std::unique_lock<std::mutex>& Lock, std::uint8_t* Buffer,
-                               std::uint32_t& Size) {
-    (void)Lock;
+TCacheThread::TPacket TCacheThread::PopLocked() {
     TPacket p = std::move(FQueue.front());
     FQueue.pop_front();
-    Size = p.Size;
     FWritingFile = p.FileId;
-    std::memcpy(Buffer, p.Buffer.get(), p.Size);
-    FFree.push_back(std::move(p.Buffer));
     FPacketCount = static_cast<int>(FQueue.size());
-    FRemainingBlocks -= SectorsFor(Size);
+    FRemainingBlocks -= SectorsFor(p.Size);
     FChanged.notify_all();
-    return TTake::Packet;
+    return p;
 }
 
-TTake TCacheThread::Take(std::uint8_t* Buffer, std::uint32_t& Size) {
+TTake TCacheThread::Take(std::unique_ptr<std::uint8_t[]>& Buffer, std::uint32_t& Size) {
     std::unique_lock lock(FMutex);
     FChanged.wait(lock, [this] { return !FQueue.empty() || FDone || FCancelled.load(); });
     Size = 0;
     if (FCancelled)
         return TTake::Failed;
-    if (!FQueue.empty())
-        return TakeLocked(lock, Buffer, Size);
-    return FStatus;
+    if (FQueue.empty())
+        return FStatus;
+    TPacket p = PopLocked();
+    Size = p.Size;
+    if (Buffer)
+        FFree.push_back(std::move(Buffer));
+    Buffer = std::move(p.Buffer);
+    return TTake::Packet;
 }
 
 int TCacheThread::GetFirst(std::uint8_t* Buffer) {
@@ -177,9 +179,10 @@ int TCacheThread::GetFirst(std::uint8_t* Buffer) {
         return 0;
     if (FQueue.empty())
         return FDone ? 0 : -1;
-    std::uint32_t size = 0;
-    TakeLocked(lock, Buffer, size);
-    return static_cast<int>(size);
+    TPacket p = PopLocked();
+    std::memcpy(Buffer, p.Buffer.get(), p.Size);
+    FFree.push_back(std::move(p.Buffer));
+    return static_cast<int>(p.Size);
 }
 
 void TCacheThread::Cancel() {

@@ -37,7 +37,7 @@ public:
     // Waits for the thread to end (after End, Failed or Cancel).
     void Join();
 
-    TTake Take(std::uint8_t* Buffer, std::uint32_t& Size) override;
+    TTake Take(std::unique_ptr<std::uint8_t[]>& Buffer, std::uint32_t& Size) override;
     // Takes a packet if one is ready: its size, 0 when everything was taken or the reader has
     // stopped, -1 when none is ready yet.
     int GetFirst(std::uint8_t* Buffer);
@@ -61,8 +61,8 @@ private:
     };
     void Run();
     TTake Produce(std::uint8_t* Buffer, std::uint32_t& Size, int& FileId);
-    TTake TakeLocked(std::unique_lock<std::mutex>& Lock, std::uint8_t* Buffer,
-                     std::uint32_t& Size);
+    // Removes the front packet; the caller holds FMutex.
+    TPacket PopLocked();
 
     std::unique_ptr<TImageStream> FStream;
     int FImageFd = -1;
@@ -79,8 +79,8 @@ private:
     std::condition_variable FChanged;
     std::deque<TPacket> FQueue;
     std::vector<std::unique_ptr<std::uint8_t[]>> FFree;
-    bool FDone = false;           // the reader produced its last packet or stopped
-    TTake FStatus = TTake::End;   // how it ended
+    bool FDone = false;         // the reader produced its last packet or stopped
+    TTake FStatus = TTake::End; // how it ended
     bool FCanStart = false;
     std::string FErrorFileName;
 

@@ -20,8 +20,8 @@ constexpr std::size_t MaxLabelCharacters = 31;
 std::u16string ShortenLabel(std::u16string Label) {
     std::size_t units = 0, chars = 0;
     while (units < Label.size() && chars < MaxLabelCharacters) {
-        const bool pair = Label[units] >= 0xD800 && Label[units] <= 0xDBFF &&
-                          units + 1 < Label.size();
+        const bool pair =
+            Label[units] >= 0xD800 && Label[units] <= 0xDBFF && units + 1 < Label.size();
         units += pair ? 2 : 1;
         ++chars;
     }
@@ -38,11 +38,17 @@ TDiscBurner::~TDiscBurner() {
     WaitIdle();
 }
 
-std::string TDiscBurner::Version() { return "Ordavine disc engine 1.0"; }
+std::string TDiscBurner::Version() {
+    return "Ordavine disc engine 1.0";
+}
 
-std::string TDiscBurner::VolumeID() const { return std::string(CDFiles.VolumeLabel); }
+std::string TDiscBurner::VolumeID() const {
+    return std::string(CDFiles.VolumeLabel);
+}
 
-std::u16string TDiscBurner::VolumeIDW() const { return std::u16string(CDFiles.VolumeLabelW); }
+std::u16string TDiscBurner::VolumeIDW() const {
+    return std::u16string(CDFiles.VolumeLabelW);
+}
 
 void TDiscBurner::SetVolumeIDW(const std::u16string& Label) {
     const std::u16string label = ShortenLabel(Label);
@@ -58,7 +64,9 @@ void TDiscBurner::SetVolumeIDW(const std::u16string& Label) {
     CDFiles.Prepared = false;
 }
 
-void TDiscBurner::SetVolumeID(const std::string& Label) { SetVolumeIDW(Utf8ToUtf16Lossy(Label)); }
+void TDiscBurner::SetVolumeID(const std::string& Label) {
+    SetVolumeIDW(Utf8ToUtf16Lossy(Label));
+}
 
 void TDiscBurner::SetCacheSize(std::uint32_t MB) {
     // The queue has room for 9999 packets (about 624 MB); below 2 MB the writer would starve.
@@ -124,8 +132,7 @@ TDirEntry* TDiscBurner::InsertDir(const std::string& DestPath, const std::string
                              std::string_view(FileSpecs), Recursive, SavePath);
 }
 TDirEntry* TDiscBurner::InsertDirW(const std::u16string& DestPath, const std::u16string& DirPath,
-                                   const std::u16string& FileSpecs, bool Recursive,
-                                   bool SavePath) {
+                                   const std::u16string& FileSpecs, bool Recursive, bool SavePath) {
     CDFiles.cbAddFileEvent = OnAddFile;
     return CDFiles.InsertDir(std::u16string_view(DestPath), std::u16string_view(DirPath),
                              std::u16string_view(FileSpecs), Recursive, SavePath);
@@ -172,12 +179,18 @@ std::string TDiscBurner::ErrorString() {
     std::string file;
     const std::uint32_t code = TakeError(file);
     switch (code) {
-    case 0: return "Unknown/No Error!";
-    case 1: return "Data not prepared ";
-    case 2: return file.empty() ? "Error opening file" : "Error opening file \\" + file + "\\";
-    case 3: return file.empty() ? "Error creating file" : "Error creating file \\" + file + "\\";
-    case 4: return "Aborted by user";
-    default: return "Hardware Error " + std::to_string(code);
+    case 0:
+        return "Unknown/No Error!";
+    case 1:
+        return "Data not prepared ";
+    case 2:
+        return file.empty() ? "Error opening file" : "Error opening file \\" + file + "\\";
+    case 3:
+        return file.empty() ? "Error creating file" : "Error creating file \\" + file + "\\";
+    case 4:
+        return "Aborted by user";
+    default:
+        return "Hardware Error " + std::to_string(code);
     }
 }
 
@@ -186,12 +199,24 @@ std::u16string TDiscBurner::ErrorStringW() {
     const std::uint32_t code = TakeError(file);
     std::string text;
     switch (code) {
-    case 0: text = "Unknown/No Error!"; break;
-    case 1: text = "Data not prepared"; break;
-    case 2: text = "Error opening file \\'" + file + "\\'"; break;
-    case 3: text = file.empty() ? "Error creating file" : "Error creating file \\'" + file + "\\'"; break;
-    case 4: text = "Aborted by user"; break;
-    default: text = "Hardware Error \\'" + std::to_string(code); break;
+    case 0:
+        text = "Unknown/No Error!";
+        break;
+    case 1:
+        text = "Data not prepared";
+        break;
+    case 2:
+        text = file.empty() ? "Error opening file" : "Error opening file \\'" + file + "\\'";
+        break;
+    case 3:
+        text = file.empty() ? "Error creating file" : "Error creating file \\'" + file + "\\'";
+        break;
+    case 4:
+        text = "Aborted by user";
+        break;
+    default:
+        text = "Hardware Error \\'" + std::to_string(code);
+        break;
     }
     return Utf8ToUtf16Lossy(text);
 }
@@ -269,7 +294,7 @@ bool TDiscBurner::BurnISOImage(const std::string& FileName) {
         return false;
     WaitIdle();
     const int fd = ::open(FileName.c_str(), O_RDONLY | O_CLOEXEC);
-    struct stat st{};
+    struct stat st {};
     if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size == 0) {
         if (fd >= 0)
             ::close(fd);
@@ -278,7 +303,10 @@ bool TDiscBurner::BurnISOImage(const std::string& FileName) {
     }
     auto reader = std::make_unique<TCacheThread>(fd, static_cast<std::uint64_t>(st.st_size),
                                                  FileName, FCacheSizeMB * 1024 * 1024);
+    // The image file, not the layout, is what gets written now: the layout must be prepared
+    // again before it is built.
     CDFiles.TotalImageSize = reader->TotalSectors();
+    CDFiles.Prepared = false;
     auto sink = CreateDriveSink(reader->TotalSectors());
     if (!sink)
         return false;
@@ -321,12 +349,12 @@ bool TDiscBurner::StartWrite(std::unique_ptr<TCacheThread> Reader,
 
 void TDiscBurner::RunWriter() {
     CDFiles.ComponentStatus = 1;
-    auto buffer = std::make_unique<std::uint8_t[]>(PacketSize);
+    std::unique_ptr<std::uint8_t[]> buffer;
     bool failed = false;
     std::uint32_t written = 0;
     while (true) {
         std::uint32_t size = 0;
-        const TTake t = FReader->Take(buffer.get(), size);
+        const TTake t = FReader->Take(buffer, size);
         if (t == TTake::End)
             break;
         if (t == TTake::Failed) {
@@ -388,7 +416,9 @@ std::string TDiscBurner::SourcePath(int FileId) const {
     const TFileEntry* e = EntryAt(FileId);
     return e ? e->Path : std::string();
 }
-std::string TDiscBurner::DestinationPath(int FileId) const { return SourcePath(FileId); }
+std::string TDiscBurner::DestinationPath(int FileId) const {
+    return SourcePath(FileId);
+}
 std::u16string TDiscBurner::FileName(int FileId) const {
     const TFileEntry* e = EntryAt(FileId);
     return e ? e->LongName : std::u16string();

@@ -229,7 +229,6 @@ private:
         void operator()(TSCSIDevice* Device) const;
     };
     static TSCSIDevice* NewDevice();
-    std::uint32_t TakeDeviceError();
     std::unique_ptr<TWriteThread> MakeDriveWriter(bool ImageFile, std::uint32_t TotalSectors);
     bool DriveIdle() const { return !FBusy.load(); }
     bool RunOperation(std::uint16_t Status, std::function<void()> Body);
@@ -249,7 +248,10 @@ protected:
     // Opens the drive for writing TotalSectors sectors from sector 0. The drive side provides
     // this; without a selected drive there is nothing to burn to and the result is null.
     virtual std::unique_ptr<TPacketSink> CreateDriveSink(std::uint32_t TotalSectors);
-    // Engine error code kept for ErrorNumber/ErrorString (the drive side adds its sense here).
+    // The drive's error (additional sense code x 256 + qualifier), read and cleared; 0 without
+    // one. ErrorNumber/ErrorString report it when the engine has no error of its own.
+    virtual std::uint32_t TakeDeviceError();
+    // Engine error code kept for ErrorNumber/ErrorString.
     void SetError(std::uint32_t Code, const std::string& File);
 
 private:

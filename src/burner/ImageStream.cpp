@@ -139,9 +139,10 @@ bool TImageStream::FillSectors(std::uint8_t* Out, std::uint32_t First, std::uint
             std::memset(Out, 0, static_cast<std::size_t>(n) * SectorSize);
             const std::uint64_t offset = static_cast<std::uint64_t>(First - bootStart) * SectorSize;
             const std::uint64_t left = static_cast<std::uint64_t>(FFiles.BootImageSize) - offset;
-            const std::size_t want =
-                static_cast<std::size_t>(std::min<std::uint64_t>(left, static_cast<std::uint64_t>(n) * SectorSize));
-            if (::pread(FBootFd, Out, want, static_cast<off_t>(offset)) != static_cast<ssize_t>(want))
+            const std::size_t want = static_cast<std::size_t>(
+                std::min<std::uint64_t>(left, static_cast<std::uint64_t>(n) * SectorSize));
+            if (::pread(FBootFd, Out, want, static_cast<off_t>(offset)) !=
+                static_cast<ssize_t>(want))
                 return Fail(FFiles.BootImage);
         } else if (First < dataStart) {
             n = std::min(Count, dataStart - First);

@@ -3,6 +3,7 @@
 // 64 KB packets. Whatever produces the image (the layout streamed from the tree, or an image
 // file) sits behind it; whatever consumes it (an image file, a drive) sees only this.
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace burner {
@@ -16,8 +17,9 @@ enum class TTake {
 class TPacketSource {
 public:
     virtual ~TPacketSource() = default;
-    // Waits for the next packet and copies it into Buffer (room for 65536 bytes).
-    virtual TTake Take(std::uint8_t* Buffer, std::uint32_t& Size) = 0;
+    // Waits for the next packet and hands it over without copying: Buffer (65536 bytes, or
+    // null on the first call) is exchanged for the buffer that holds the packet.
+    virtual TTake Take(std::unique_ptr<std::uint8_t[]>& Buffer, std::uint32_t& Size) = 0;
     // Makes the source stop; a waiting or later Take returns Failed.
     virtual void Cancel() = 0;
     // Sectors the source delivers in all.

@@ -75,7 +75,9 @@ std::string ReadFile(const std::string& Path) {
     return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
 }
 
-void MakeDirs(const std::string& Path) { std::filesystem::create_directories(Path); }
+void MakeDirs(const std::string& Path) {
+    std::filesystem::create_directories(Path);
+}
 
 std::string MakeVideoTS(const std::string& Parent, bool WithMenu, int Titles) {
     const std::string work = Parent + "/authoring";
@@ -83,9 +85,10 @@ std::string MakeVideoTS(const std::string& Parent, bool WithMenu, int Titles) {
     std::string xmlTitles;
     for (int t = 1; t <= Titles; ++t) {
         const std::string mpg = work + "/t" + std::to_string(t) + ".mpg";
-        const TRun enc = RunCommand("ffmpeg -nostdin -v error -y -f lavfi -i testsrc=size=720x576:rate=25 "
-                             "-f lavfi -i sine=frequency=" + std::to_string(300 + 100 * t) +
-                             " -t 2 -target pal-dvd " + Quote(mpg));
+        const TRun enc =
+            RunCommand("ffmpeg -nostdin -v error -y -f lavfi -i testsrc=size=720x576:rate=25 "
+                       "-f lavfi -i sine=frequency=" +
+                       std::to_string(300 + 100 * t) + " -t 2 -target pal-dvd " + Quote(mpg));
         if (enc.ExitCode != 0)
             return std::string();
         xmlTitles += "<pgc><vob file=\"" + mpg + "\"/>" +
@@ -140,6 +143,8 @@ bool BuildImage(burner::TDiscBurner& Burner, const std::string& ImagePath, std::
     return started && !failed;
 }
 
-const char* Python() { return "/usr/bin/python3"; }
+const char* Python() {
+    return "/usr/bin/python3";
+}
 
 } // namespace imagetest

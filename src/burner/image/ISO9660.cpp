@@ -13,8 +13,9 @@ namespace burner {
 
 namespace {
 
-// A Joliet record carries at most 110 UTF-16 units (its length byte holds 34 + 2 x units).
-constexpr std::size_t MaxJolietUnits = 110;
+// Joliet names longer than 103 UTF-16 units are cut there, as mastering tools' long-Joliet
+// mode does: a record's length byte could not hold much more, and readers accept 103.
+constexpr std::size_t MaxJolietUnits = 103;
 // ISO 9660:1999 identifiers hold at most 207 bytes.
 constexpr std::size_t Max1999Bytes = 207;
 // Bytes of one part of a file of 4 GiB or more (a whole number of sectors).
@@ -56,7 +57,9 @@ std::string BigEndianUcs2(const std::u16string& S) {
     return out;
 }
 
-void AppendZeros(std::vector<std::uint8_t>& V, std::size_t N) { V.insert(V.end(), N, 0); }
+void AppendZeros(std::vector<std::uint8_t>& V, std::size_t N) {
+    V.insert(V.end(), N, 0);
+}
 
 void PadToSector(std::vector<std::uint8_t>& V) {
     const std::size_t rest = V.size() % SectorSize;
@@ -275,7 +278,8 @@ std::uint32_t TCDFiles::Prepare() {
     PathTableWidthJ = 10;
     for (size_t i = 1; i < PathTableEntries.size(); ++i) {
         TDirEntry* d = PathTableEntries[i];
-        const std::size_t n = ISO9660v1999FS ? Name1999(d->LongName).size() : std::strlen(d->ShortName);
+        const std::size_t n =
+            ISO9660v1999FS ? Name1999(d->LongName).size() : std::strlen(d->ShortName);
         PathTableWidth += static_cast<std::uint32_t>(8 + n + (n % 2));
         PathTableWidthJ += static_cast<std::uint32_t>(8 + 2 * JolietName(d->LongName).size());
     }
@@ -334,9 +338,8 @@ std::uint32_t TCDFiles::Prepare() {
         if (inPlan(e)) {
             if (!videoPlaced) {
                 for (const auto& [entry, offset] : VideoTSPlacement.Offsets)
-                    entry->Address = entry->FileSize == 0
-                                         ? 0
-                                         : static_cast<std::uint32_t>(count + offset);
+                    entry->Address =
+                        entry->FileSize == 0 ? 0 : static_cast<std::uint32_t>(count + offset);
                 count += VideoTSPlacement.Sectors;
                 videoPlaced = true;
             }
@@ -594,10 +597,17 @@ void TCDFiles::AppendBootCatalog() {
     std::uint8_t media = 0;
     std::uint16_t count = 4;
     switch (BootImageSize) {
-    case 1228800: media = 1, count = 1; break;
-    case 1474560: media = 2, count = 1; break;
-    case 2949120: media = 3, count = 1; break;
-    default: break;
+    case 1228800:
+        media = 1, count = 1;
+        break;
+    case 1474560:
+        media = 2, count = 1;
+        break;
+    case 2949120:
+        media = 3, count = 1;
+        break;
+    default:
+        break;
     }
     c[33] = media;
     PutLE16(c + 38, count);
@@ -609,7 +619,8 @@ bool TCDFiles::BuildHeader() {
     if (!Prepared)
         return false;
     ReleaseHeader();
-    isom.reserve(static_cast<std::size_t>(std::max<std::uint32_t>(FirstDataSector, 150)) * SectorSize);
+    isom.reserve(static_cast<std::size_t>(std::max<std::uint32_t>(FirstDataSector, 150)) *
+                 SectorSize);
     AppendZeros(isom, 16 * SectorSize);
     AppendIsoDescriptors();
     if (UDFBridge)

@@ -25,7 +25,9 @@ namespace {
 
 constexpr char16_t Backslash = u'\\';
 
-bool IsSeparator(char16_t C) { return C == u'\\' || C == u'/'; }
+bool IsSeparator(char16_t C) {
+    return C == u'\\' || C == u'/';
+}
 
 TSystemTime ToLocalSystemTime(std::time_t T) {
     std::tm tm{};
@@ -84,61 +86,21 @@ std::u16string UpperAscii(std::u16string_view S) {
     return out;
 }
 
-// The short name an entry already in a directory answers to, without the "." appended to
-// files that have no extension.
-std::u16string ShortNameOf(const TFileEntry* E) {
+std::u16string Folded(std::u16string_view S) {
+    std::u16string out(S);
+    for (auto& c : out)
+        c = FoldCase(c);
+    return out;
+}
+
+// The short name an entry answers to, without the "." appended to files with no extension.
+std::u16string ShortNameKey(const TFileEntry* E) {
     std::u16string s;
     for (const char* p = E->ShortName; *p; ++p)
         s.push_back(static_cast<unsigned char>(*p));
     if (!E->DirRecord && !s.empty() && s.back() == u'.')
         s.pop_back();
     return UpperAscii(s);
-}
-
-bool ShortNameTaken(const TDirEntry* Dir, std::u16string_view Candidate, const TFileEntry* Self) {
-    const std::u16string upper = UpperAscii(Candidate);
-    for (const TFileEntry* e = Dir->Files; e; e = e->NextFile)
-        if (e != Self && ShortNameOf(e) == upper)
-            return true;
-    return false;
-}
-
-// Generates a NAME~N.EXT alias unique within the directory, the way Windows does.
-std::u16string GenerateShortName(const TDirEntry* Dir, std::u16string_view LongName,
-                                 const TFileEntry* Self) {
-    std::u16string name;
-    for (char16_t c : LongName)
-        if (c != u' ')
-            name.push_back(c);
-    while (!name.empty() && name.front() == u'.')
-        name.erase(name.begin());
-    std::u16string base, ext;
-    const size_t dot = name.rfind(u'.');
-    const std::u16string_view baseSrc =
-        dot == std::u16string::npos ? std::u16string_view(name) : std::u16string_view(name).substr(0, dot);
-    for (char16_t c : baseSrc)
-        if (c != u'.')
-            base.push_back(ShortNameCharFor(c));
-    if (dot != std::u16string::npos)
-        for (char16_t c : std::u16string_view(name).substr(dot + 1))
-            if (ext.size() < 3)
-                ext.push_back(ShortNameCharFor(c));
-    if (base.empty())
-        base.assign(1, u'_');
-    for (unsigned n = 1; n < 1000000; ++n) {
-        std::u16string tail = u"~";
-        for (char c : std::to_string(n))
-            tail.push_back(static_cast<char16_t>(c));
-        std::u16string candidate = base.substr(0, std::min<size_t>(base.size(), 8 - tail.size()));
-        candidate += tail;
-        if (!ext.empty()) {
-            candidate.push_back(u'.');
-            candidate.append(ext);
-        }
-        if (!ShortNameTaken(Dir, candidate, Self))
-            return candidate;
-    }
-    return u"_";
 }
 
 int DvdRank(std::u16string_view Name) {
@@ -173,7 +135,8 @@ std::string LeafOf(const std::string& Path) {
     while (end > 1 && Path[end - 1] == '/')
         --end;
     const size_t slash = Path.find_last_of('/', end - 1);
-    return slash == std::string::npos ? Path.substr(0, end) : Path.substr(slash + 1, end - slash - 1);
+    return slash == std::string::npos ? Path.substr(0, end)
+                                      : Path.substr(slash + 1, end - slash - 1);
 }
 
 bool ToUtf8Path(std::u16string_view In, std::string& Out) {
@@ -208,7 +171,56 @@ std::string MaskOf(const std::string& Spec) {
 
 } // namespace
 
-TCDFiles::TCDFiles() { ClearAll(); }
+bool TCDFiles::ShortNameTaken(const TDirEntry* Dir, std::u16string_view Candidate) {
+    const auto& names = FIndex[Dir].ShortNames;
+    return names.count(UpperAscii(Candidate)) != 0;
+}
+
+// Generates a NAME~N.EXT alias unique within the directory, the way Windows does.
+std::u16string TCDFiles::GenerateShortName(const TDirEntry* Dir, std::u16string_view LongName) {
+    std::u16string name;
+    for (char16_t c : LongName)
+        if (c != u' ')
+            name.push_back(c);
+    while (!name.empty() && name.front() == u'.')
+        name.erase(name.begin());
+    std::u16string base, ext;
+    const size_t dot = name.rfind(u'.');
+    const std::u16string_view baseSrc = dot == std::u16string::npos
+                                            ? std::u16string_view(name)
+                                            : std::u16string_view(name).substr(0, dot);
+    for (char16_t c : baseSrc)
+        if (c != u'.')
+            base.push_back(ShortNameCharFor(c));
+    if (dot != std::u16string::npos)
+        for (char16_t c : std::u16string_view(name).substr(dot + 1))
+            if (ext.size() < 3)
+                ext.push_back(ShortNameCharFor(c));
+    if (base.empty())
+        base.assign(1, u'_');
+    const std::u16string stem = base.substr(0, 6) + u"." + ext;
+    unsigned& next = FIndex[Dir].NextAlias[stem];
+    for (unsigned n = std::max(next, 1u); n < 10000000; ++n) {
+        std::u16string tail = u"~";
+        for (char c : std::to_string(n))
+            tail.push_back(static_cast<char16_t>(c));
+        std::u16string candidate = base.substr(0, std::min<size_t>(base.size(), 8 - tail.size()));
+        candidate += tail;
+        if (!ext.empty()) {
+            candidate.push_back(u'.');
+            candidate.append(ext);
+        }
+        if (!ShortNameTaken(Dir, candidate)) {
+            next = n + 1;
+            return candidate;
+        }
+    }
+    return u"_";
+}
+
+TCDFiles::TCDFiles() {
+    ClearAll();
+}
 
 TCDFiles::~TCDFiles() = default;
 
@@ -217,11 +229,12 @@ void TCDFiles::ClearAll() {
     std::tm tm{};
     localtime_r(&now, &tm);
     const long minutesEast = tm.tm_gmtoff / 60;
-    TimeZoneDifference = static_cast<std::int32_t>(
-        minutesEast >= 0 ? minutesEast / 15 : -((-minutesEast + 14) / 15));
+    TimeZoneDifference = static_cast<std::int32_t>(minutesEast >= 0 ? minutesEast / 15
+                                                                    : -((-minutesEast + 14) / 15));
     Files.clear();
     Dirs.clear();
     PathTableEntries.clear();
+    FIndex.clear();
     FFileStore.clear();
     FDirStore.clear();
     ReleaseHeader();
@@ -287,15 +300,10 @@ TFileEntry* TCDFiles::AddFileEntry(TDirEntry* Dir, const TFindData& fd,
     if (fd.FileName.size() > MaxLongNameLength || fd.FileName.empty())
         return SkippedFileMarker();
     const bool isDir = (fd.Attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    TFileEntry* entry = nullptr;
-    TFileEntry* last = nullptr;
-    for (TFileEntry* e = Dir->Files; e; e = e->NextFile) {
-        if (EqualNoCase(e->LongName, fd.FileName)) {
-            entry = e;
-            break;
-        }
-        last = e;
-    }
+    TDirIndex& index = FIndex[Dir];
+    const std::u16string key = Folded(fd.FileName);
+    auto found = index.ByName.find(key);
+    TFileEntry* entry = found == index.ByName.end() ? nullptr : found->second;
     if (entry) {
         // A file and a folder of the same name cannot share a directory: keep what is there.
         if ((entry->DirRecord != nullptr) != isDir)
@@ -310,19 +318,26 @@ TFileEntry* TCDFiles::AddFileEntry(TDirEntry* Dir, const TFindData& fd,
         FFileStore.push_back(std::move(owned));
         Files.push_back(entry);
         entry->FileId = FileCounter() - 1;
+        TFileEntry* last = index.Tail ? index.Tail : Dir->Files;
+        while (last && last->NextFile)
+            last = last->NextFile;
         if (last)
             last->NextFile = entry;
         else
             Dir->Files = entry;
+        index.Tail = entry;
+        index.ByName[key] = entry;
         Prepared = false;
     }
+    if (entry->ShortName[0])
+        index.ShortNames.erase(ShortNameKey(entry));
     entry->FileNameLengthJ = static_cast<std::uint8_t>(fd.FileName.size());
     std::u16string alias = fd.AlternateFileName.substr(0, 12);
     if (alias.empty()) {
-        if (IsValidShortName(fd.FileName) && !ShortNameTaken(Dir, fd.FileName, entry))
+        if (IsValidShortName(fd.FileName) && !ShortNameTaken(Dir, fd.FileName))
             alias = fd.FileName;
         else
-            alias = GenerateShortName(Dir, fd.FileName, entry);
+            alias = GenerateShortName(Dir, fd.FileName);
     }
     std::memset(entry->ShortName, 0, sizeof entry->ShortName);
     size_t n = 0;
@@ -331,6 +346,7 @@ TFileEntry* TCDFiles::AddFileEntry(TDirEntry* Dir, const TFindData& fd,
     if (!isDir && alias.find(u'.') == std::u16string::npos)
         entry->ShortName[n++] = '.';
     entry->FileNameLength = static_cast<std::uint8_t>(n);
+    index.ShortNames.insert(ShortNameKey(entry));
     entry->Time = ToLocalSystemTime(fd.LastWriteTime);
     entry->LongName = fd.FileName;
     if (entry->LongNameWIN32.empty())
@@ -357,9 +373,12 @@ TFileEntry* TCDFiles::InsertImportedFile(TDirEntry* Dir, const TFindData& fd,
 }
 
 TDirEntry* TCDFiles::AddDirEntry(TDirEntry* Parent, const TFindData& fdIn) {
-    for (TFileEntry* e = Parent->Files; e; e = e->NextFile)
-        if (EqualNoCase(e->LongName, fdIn.FileName))
-            return e->DirRecord; // the existing folder, or null when a file holds the name
+    {
+        const auto& byName = FIndex[Parent].ByName;
+        auto it = byName.find(Folded(fdIn.FileName));
+        if (it != byName.end())
+            return it->second->DirRecord; // the existing folder, or null when a file has the name
+    }
     if (DirCounter() >= MaxDirEntries || FileCounter() >= MaxFileEntries)
         return nullptr;
     TFindData fd = fdIn;
@@ -367,9 +386,10 @@ TDirEntry* TCDFiles::AddDirEntry(TDirEntry* Parent, const TFindData& fdIn) {
     fd.FileSize = 0;
     if (fd.AlternateFileName.empty() && fd.FileName.size() <= MaxLongNameLength &&
         !fd.FileName.empty())
-        fd.AlternateFileName = (IsValidShortName(fd.FileName) && !ShortNameTaken(Parent, fd.FileName, nullptr))
-                                   ? fd.FileName
-                                   : GenerateShortName(Parent, fd.FileName, nullptr);
+        fd.AlternateFileName =
+            (IsValidShortName(fd.FileName) && !ShortNameTaken(Parent, fd.FileName))
+                ? fd.FileName
+                : GenerateShortName(Parent, fd.FileName);
     fd.AlternateFileName = UpperAscii(fd.AlternateFileName.substr(0, 12));
     // The folder's own entry in its parent comes first: a refused name takes no table slot.
     TFileEntry* entry = AddFileEntry(Parent, fd, nullptr, 0, true);
@@ -420,7 +440,7 @@ TDirEntry* TCDFiles::CreateDir(std::string_view DestPath, std::string_view DirNa
 TFileEntry* TCDFiles::InsertDiskFile(std::u16string_view DestPath, const std::string& FileName,
                                      const std::u16string* LongName,
                                      const std::u16string* ShortName, bool Unicode) {
-    struct stat st{};
+    struct stat st {};
     if (FileName.empty() || ::stat(FileName.c_str(), &st) != 0 || S_ISDIR(st.st_mode))
         return nullptr;
     TDirEntry* dir = FindDirByPath(DestPath);
@@ -461,8 +481,7 @@ TFileEntry* TCDFiles::InsertFile(std::string_view DestPath, std::string_view Fil
     return InsertDiskFile(dest, std::string(FileName), nullptr, nullptr, false);
 }
 
-TFileEntry* TCDFiles::InsertFileWithName(std::u16string_view DestPath,
-                                         std::u16string_view FileName,
+TFileEntry* TCDFiles::InsertFileWithName(std::u16string_view DestPath, std::u16string_view FileName,
                                          std::u16string_view LongNameOnDisc,
                                          std::u16string_view ShortNameOnDisc) {
     std::string path;
@@ -482,8 +501,8 @@ TFileEntry* TCDFiles::InsertFileWithName(std::string_view DestPath, std::string_
     return InsertDiskFile(dest, std::string(FileName), &longName, &shortName, false);
 }
 
-TFileEntry* TCDFiles::InsertMemoryFile(std::u16string_view DestPath,
-                                       const TFindData& FindFileData, TGetDataEvent OnGetData) {
+TFileEntry* TCDFiles::InsertMemoryFile(std::u16string_view DestPath, const TFindData& FindFileData,
+                                       TGetDataEvent OnGetData) {
     TDirEntry* dir = FindDirByPath(DestPath);
     if (!dir || (FindFileData.Attributes & FILE_ATTRIBUTE_DIRECTORY))
         return nullptr;
@@ -533,7 +552,7 @@ TDirEntry* TCDFiles::InsertDirTree(TDirEntry* Dest, const std::string& DirPathIn
     std::string dirPath = DirPathIn;
     if (dirPath.size() > 1 && dirPath.back() == '/')
         dirPath.pop_back();
-    struct stat dst{};
+    struct stat dst {};
     if (dirPath.empty() || ::stat(dirPath.c_str(), &dst) != 0 || !S_ISDIR(dst.st_mode))
         return nullptr;
     if (SavePath && dirPath.size() > 1) {
@@ -619,8 +638,8 @@ TDirEntry* TCDFiles::InsertDirTree(TDirEntry* Dest, const std::string& DirPathIn
     }
     for (const TItem& item : files) {
         TFindData fd;
-        const bool validName = item.Ok ? FillFindData(item.Path, item.St, fd)
-                                       : Utf8ToUtf16(item.Name, fd.FileName);
+        const bool validName =
+            item.Ok ? FillFindData(item.Path, item.St, fd) : Utf8ToUtf16(item.Name, fd.FileName);
         if (!validName) {
             fd.FileName = Utf8ToUtf16Lossy(item.Name);
             Refuse(item.Path, fd, "File name is not valid UTF-8: " + item.Path);
@@ -698,7 +717,7 @@ bool TCDFiles::SetBootImage(const std::string& Path) {
     Prepared = false;
     if (Path.empty())
         return false;
-    struct stat st{};
+    struct stat st {};
     if (::stat(Path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
         return false;
     const auto size = st.st_size;

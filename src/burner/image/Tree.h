@@ -8,6 +8,8 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace burner {
@@ -88,7 +90,8 @@ public:
     std::uint32_t FilesSize = 0;
     std::uint32_t TotalImageSize = 0;
     std::int32_t Blank = 0;
-    bool JolietFS = true, UDFBridge = false, ISO9660FS = true, ISO9660v1999FS = false, UDF12 = false;
+    bool JolietFS = true, UDFBridge = false, ISO9660FS = true, ISO9660v1999FS = false,
+         UDF12 = false;
     std::vector<std::uint8_t> isom;
     std::int64_t IsoHeaderSize = 0;
     std::uint32_t BootCatalogLocation = 0, BootImageLocation = 0;
@@ -143,6 +146,18 @@ private:
     std::uint32_t FIDLength(TFileEntry* Entry) const;
     std::uint32_t BuildFID(std::uint8_t* Out, TDirEntry* Dir, TFileEntry* Entry,
                            std::uint32_t TagLocation) const;
+    // Lookup aids per directory, so that insertion stays fast in folders of many thousand
+    // files: entries by case-folded long name, short names in use, the list's last entry and
+    // the next alias number to try per alias stem.
+    struct TDirIndex {
+        std::unordered_map<std::u16string, TFileEntry*> ByName;
+        std::unordered_set<std::u16string> ShortNames;
+        std::unordered_map<std::u16string, unsigned> NextAlias;
+        TFileEntry* Tail = nullptr;
+    };
+    std::unordered_map<const TDirEntry*, TDirIndex> FIndex;
+    bool ShortNameTaken(const TDirEntry* Dir, std::u16string_view Candidate);
+    std::u16string GenerateShortName(const TDirEntry* Dir, std::u16string_view LongName);
     // Generator state inside the directory being written.
     TFileEntry* FGenEntry = nullptr;
     bool FGenParentDone = false;

@@ -36,14 +36,14 @@ struct TDirEntry;
 
 // Asked for every insertion; setting Skip leaves the file out. Message is empty for ordinary
 // insertions and explains why a file is refused when the tree cannot take it (Skip is preset).
-using TAddFileEvent = std::function<void(void* Sender, const std::u16string& Path,
-                                         const TFindData& fd, bool& Skip,
-                                         const std::string& Message)>;
+using TAddFileEvent =
+    std::function<void(void* Sender, const std::u16string& Path, const TFindData& fd, bool& Skip,
+                       const std::string& Message)>;
 // Supplies the data of a memory file: fill Size bytes at Buffer with the file's bytes from
 // Position on; a smaller Size on return ends the file early (the rest reads as zeros).
-using TGetDataEvent = std::function<void(void* Sender, TFileEntry* FileEntry,
-                                         std::uint64_t Position, std::uint8_t* Buffer,
-                                         std::uint32_t& Size)>;
+using TGetDataEvent =
+    std::function<void(void* Sender, TFileEntry* FileEntry, std::uint64_t Position,
+                       std::uint8_t* Buffer, std::uint32_t& Size)>;
 
 struct UDFFileInformation {
     std::uint32_t FileICB_LSOffsetWRTSession = 0;
@@ -58,15 +58,15 @@ struct UDFDirectoryInformation {
 };
 
 struct TFileEntry {
-    char ShortName[16] = {};          // ISO 9660 name, zero-terminated
-    std::u16string LongName;          // Joliet name, lookups
-    std::u16string LongNameWIN32;     // name as first inserted (UDF identifiers)
-    std::string Path;                 // source path (Linux bytes); empty for directories/memory files
-    TSystemTime Time;                 // last-write time, local
+    char ShortName[16] = {};      // ISO 9660 name, zero-terminated
+    std::u16string LongName;      // Joliet name, lookups
+    std::u16string LongNameWIN32; // name as first inserted (UDF identifiers)
+    std::string Path;             // source path (Linux bytes); empty for directories/memory files
+    TSystemTime Time;             // last-write time, local
     std::int32_t FileId = 0;
     std::int64_t FileSize = 0;
     std::int64_t SpaceRequired = 0;
-    std::uint32_t Address = 0;        // first data sector relative to FirstDataSector
+    std::uint32_t Address = 0; // first data sector relative to FirstDataSector
     bool Imported = false;
     std::int32_t attributes = 0;
     char ResetArchiveBit = 0, Extended = 0;

@@ -82,7 +82,9 @@ void PutRegid(std::uint8_t* P, const char* Id, std::initializer_list<std::uint8_
         P[24 + i++] = s;
 }
 
-void PutImplementation(std::uint8_t* P) { PutRegid(P, "*Karvenholts Pellador", {6}); }
+void PutImplementation(std::uint8_t* P) {
+    PutRegid(P, "*Karvenholts Pellador", {6});
+}
 
 void PutCharspec(std::uint8_t* P) {
     P[0] = 0;
@@ -159,16 +161,16 @@ void TCDFiles::UDFLayoutStart(std::uint32_t RecognitionSector) {
     for (int i = 0; i < 32 && VolumeLabelW[i]; ++i)
         label.push_back(VolumeLabelW[i]);
     std::memset(u.VolumeIdentifier, 0, sizeof u.VolumeIdentifier);
-    u.UDFVolumeIdentifierLength = label.empty()
-                                      ? 0
-                                      : static_cast<std::int8_t>(UdfCompressedName(
-                                            label, u.VolumeIdentifier, sizeof u.VolumeIdentifier));
+    u.UDFVolumeIdentifierLength =
+        label.empty() ? 0
+                      : static_cast<std::int8_t>(UdfCompressedName(label, u.VolumeIdentifier,
+                                                                   sizeof u.VolumeIdentifier));
 }
 
 std::uint32_t TCDFiles::FIDLength(TFileEntry* Entry) const {
     std::uint8_t name[256];
-    const std::size_t l = UdfCompressedName(Entry->DirRecord ? Entry->LongName : Entry->LongNameWIN32,
-                                            name, 255);
+    const std::size_t l =
+        UdfCompressedName(Entry->DirRecord ? Entry->LongName : Entry->LongNameWIN32, name, 255);
     return static_cast<std::uint32_t>((38 + l + 3) & ~std::size_t{3});
 }
 
@@ -242,7 +244,8 @@ void TCDFiles::UDFLayoutEnd() {
     UDFBridgeInformation& u = UDFBridgeInfo;
     u.ISODataPortionStarting_LSAWRTSession = FirstDataSector;
     u.LastAnchorVolumeDescriptorPointer_LSAWRTSession = TotalImageSize - 1;
-    u.LengthOfPartitionPortionInSession_LBS = u.LastAnchorVolumeDescriptorPointer_LSAWRTSession - 256 - 1;
+    u.LengthOfPartitionPortionInSession_LBS =
+        u.LastAnchorVolumeDescriptorPointer_LSAWRTSession - 256 - 1;
 }
 
 void TCDFiles::UDFAnchor(std::uint8_t* Sector, std::uint32_t SessionSector) const {
@@ -372,7 +375,8 @@ void TCDFiles::UDFAppendVolumeStructures() {
               u.AnchorVolumeDescriptorPointer_LSAWRTSession);
     // File set descriptor and its terminator, inside the partition.
     {
-        const std::uint32_t fsdBlock = s + u.FileSetDescriptor_LSAWRTSession - u.PartitionStarting_LSA;
+        const std::uint32_t fsdBlock =
+            s + u.FileSetDescriptor_LSAWRTSession - u.PartitionStarting_LSA;
         std::uint8_t* d = sectorAt(u.FileSetDescriptor_LSAWRTSession);
         PutTimestamp(d + 16, u.UDFTimeStamp);
         PutLE16(d + 28, 3);
@@ -434,9 +438,9 @@ void TCDFiles::UDFWriteFileEntry(std::uint8_t* B, TDirEntry* Dir, TFileEntry* Fi
         constexpr std::uint64_t part = 0x3FFFF800ULL;
         ads = UDFExtentCount(File->FileSize);
         std::uint64_t remaining = static_cast<std::uint64_t>(File->FileSize);
-        const std::uint32_t first = File->Imported
-                                        ? File->Address - p
-                                        : File->Address + u.ISODataPortionStarting_LSAWRTSession + s - p;
+        const std::uint32_t first =
+            File->Imported ? File->Address - p
+                           : File->Address + u.ISODataPortionStarting_LSAWRTSession + s - p;
         for (std::uint32_t i = 0; i < ads; ++i) {
             const std::uint64_t len = std::min(remaining, part);
             PutLE32(B + 176 + 8 * i, static_cast<std::uint32_t>(len));
@@ -482,7 +486,8 @@ std::uint32_t TCDFiles::BuildFID(std::uint8_t* Out, TDirEntry* Dir, TFileEntry* 
 void TCDFiles::UDFWriteDirDataBlock(std::uint8_t* B, TDirEntry* Dir) {
     UDFBridgeInformation& u = UDFBridgeInfo;
     std::memset(B, 0, SectorSize);
-    const std::uint32_t tagLocation = u.SessionStarting_LSA + Dir->UDFDirInfo.DirData_LSOffsetWRTSession +
+    const std::uint32_t tagLocation = u.SessionStarting_LSA +
+                                      Dir->UDFDirInfo.DirData_LSOffsetWRTSession +
                                       u.BlockOffsetWritingDirData - u.PartitionStarting_LSA;
     std::size_t pos = 0;
     if (!FGenCarry.empty()) {

@@ -57,8 +57,9 @@ TPlacement ReadPlacement(const std::string& Image) {
         p.Declared["VIDEO_TS.IFO"] = base;
         if (vmg->vmgi_mat->vmgm_vobs)
             p.Declared["VIDEO_TS.VOB"] = base + vmg->vmgi_mat->vmgm_vobs;
-        p.Declared["VIDEO_TS.BUP"] = base + vmg->vmgi_mat->vmg_last_sector + 1 -
-                                     static_cast<std::uint32_t>(vmg->vmgi_mat->vmgi_last_sector + 1);
+        p.Declared["VIDEO_TS.BUP"] =
+            base + vmg->vmgi_mat->vmg_last_sector + 1 -
+            static_cast<std::uint32_t>(vmg->vmgi_mat->vmgi_last_sector + 1);
         const std::uint32_t vts = base + vmg->tt_srpt->title[0].title_set_sector;
         p.Declared["VTS_01_0.IFO"] = vts;
         ifo_handle_t* ts = ifoOpen(dvd, 1);
@@ -67,8 +68,9 @@ TPlacement ReadPlacement(const std::string& Image) {
             if (ts->vtsi_mat->vtsm_vobs)
                 p.Declared["VTS_01_0.VOB"] = vts + ts->vtsi_mat->vtsm_vobs;
             p.Declared["VTS_01_1.VOB"] = vts + ts->vtsi_mat->vtstt_vobs;
-            p.Declared["VTS_01_0.BUP"] = vts + ts->vtsi_mat->vts_last_sector + 1 -
-                                         static_cast<std::uint32_t>(ts->vtsi_mat->vtsi_last_sector + 1);
+            p.Declared["VTS_01_0.BUP"] =
+                vts + ts->vtsi_mat->vts_last_sector + 1 -
+                static_cast<std::uint32_t>(ts->vtsi_mat->vtsi_last_sector + 1);
             ifoClose(ts);
         }
         ifoClose(vmg);
@@ -96,8 +98,10 @@ TEST_P(DvdVideo, FilesLieWhereTheIfosSayAndPlayersReadTheDisc) {
         EXPECT_EQ(p.Found.at(name), sector) << name;
     }
     // dvdauthor leaves a gap before the title set: the image keeps it instead of closing it.
-    EXPECT_GT(p.Found.at("VTS_01_0.IFO") - p.Found.at("VIDEO_TS.IFO"),
-              (fs::file_size(videoTS + "/VIDEO_TS.IFO") + fs::file_size(videoTS + "/VIDEO_TS.BUP")) / 2048);
+    EXPECT_GT(
+        p.Found.at("VTS_01_0.IFO") - p.Found.at("VIDEO_TS.IFO"),
+        (fs::file_size(videoTS + "/VIDEO_TS.IFO") + fs::file_size(videoTS + "/VIDEO_TS.BUP")) /
+            2048);
 
     const TRun lsdvd = RunCommand("lsdvd " + Quote(image));
     EXPECT_EQ(lsdvd.ExitCode, 0) << lsdvd.Output;
@@ -105,11 +109,25 @@ TEST_P(DvdVideo, FilesLieWhereTheIfosSayAndPlayersReadTheDisc) {
     EXPECT_NE(lsdvd.Output.find("Disc Title: ORDAVINE_DVD"), std::string::npos) << lsdvd.Output;
 
     // mpv counts titles from 0: dvd://0 is the disc's first title.
-    const TRun mpv = RunCommand("timeout 60 mpv --no-config --vo=null --ao=null --dvd-device=" +
-                                Quote(image) + " dvd://0 --frames=25");
+    const TRun mpv =
+        RunCommand("timeout 60 mpv --no-config --vo=null --ao=null --dvd-device=" + Quote(image) +
+                   " dvd://0 --frames=25");
     EXPECT_EQ(mpv.ExitCode, 0) << mpv.Output;
     EXPECT_NE(mpv.Output.find("mpeg2video 720x576"), std::string::npos) << mpv.Output;
     EXPECT_EQ(mpv.Output.find("Errors when loading"), std::string::npos) << mpv.Output;
+
+    // 7z extracts the folder byte for byte; pycdlib opens the image.
+    const TRun x = RunCommand("7z x -y -o" + Quote(tmp / "x") + " " + Quote(image));
+    ASSERT_EQ(x.ExitCode, 0) << x.Output;
+    EXPECT_TRUE(fs::is_directory(tmp / "x/AUDIO_TS"));
+    for (const auto& e : fs::directory_iterator(videoTS))
+        EXPECT_TRUE(ReadFile(tmp / "x/VIDEO_TS/" + e.path().filename().string()) ==
+                    ReadFile(e.path().string()))
+            << e.path();
+    const TRun py = RunCommand(std::string(Python()) +
+                               " -c 'import sys,pycdlib;i=pycdlib.PyCdlib();i.open(sys.argv[1])' " +
+                               Quote(image));
+    EXPECT_EQ(py.ExitCode, 0) << py.Output;
 
     // The UDF of a DVD-Video disc records revision 1.02.
     const TRun udf = RunCommand("udfinfo " + Quote(image));

@@ -32,6 +32,21 @@ std::set<std::string> DirsBelow(const std::string& Root) {
     return out;
 }
 
+// Files and folders an isoinfo -l listing shows (without "." and "..").
+std::pair<std::size_t, std::size_t> CountListed(const std::string& Listing) {
+    std::size_t files = 0, dirs = 0;
+    std::istringstream in(Listing);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.rfind("----------", 0) == 0)
+            ++files;
+        else if (line.rfind("d---------", 0) == 0 && line.find("]  . ") == std::string::npos &&
+                 line.find("]  .. ") == std::string::npos)
+            ++dirs;
+    }
+    return {files, dirs};
+}
+
 std::set<std::string> Lines(const std::string& Text) {
     std::set<std::string> out;
     std::istringstream in(Text);
@@ -124,8 +139,11 @@ TEST_F(ImageReaders, MixedTreeIsReadByEveryReader) {
             continue;
         EXPECT_NE(jl.Output.find(" " + leaf), std::string::npos) << leaf << "\n" << jl.Output;
     }
+    const std::pair<std::size_t, std::size_t> expected{FilesBelow(Src).size(), DirsBelow(Src).size()};
+    EXPECT_EQ(CountListed(jl.Output), expected) << jl.Output;
     const TRun l = RunCommand("isoinfo -l -i " + Quote(Image));
     ASSERT_EQ(l.ExitCode, 0) << l.Output;
+    EXPECT_EQ(CountListed(l.Output), expected) << l.Output;
     EXPECT_NE(l.Output.find("Directory listing of /NESTED/DEEPER/DEEPEST/"), std::string::npos)
         << l.Output;
     EXPECT_NE(l.Output.find(" README."), std::string::npos) << l.Output;
@@ -158,4 +176,32 @@ TEST_F(ImageReaders, MixedTreeIsReadByEveryReader) {
         EXPECT_TRUE(it->second == data) << rel;
     }
     EXPECT_EQ(DirsBelow(out), DirsBelow(Src));
+}
+
+TEST_F(ImageReaders, Iso9660v1999CarriesLongNamesInThePrimaryHierarchy) {
+    MakeDirs(Src + "/A folder with a long name");
+    WriteFile(Src + "/A folder with a long name/Some long file name.data", 3000, 4);
+    WriteFile(Src + "/short.txt", "x");
+    burner::TDiscBurner b;
+    b.SetISO9660v1999FS(true);
+    b.SetJolietFileSystem(false);
+    ASSERT_NE(b.InsertDir("\\", Src, "*.*", true, false), nullptr);
+    std::string error;
+    ASSERT_TRUE(BuildImage(b, Image, &error)) << error;
+    const TRun l = RunCommand("isoinfo -l -i " + Quote(Image));
+    ASSERT_EQ(l.ExitCode, 0) << l.Output;
+    EXPECT_NE(l.Output.find("Directory listing of /A folder with a long name/"), std::string::npos)
+        << l.Output;
+    EXPECT_NE(l.Output.find(" Some long file name.data"), std::string::npos) << l.Output;
+    const TRun py = RunCommand(
+        std::string(Python()) +
+        " -c 'import sys,pycdlib;i=pycdlib.PyCdlib();i.open(sys.argv[1]);"
+        "print(sorted(c.file_identifier().decode() for c in i.list_children(iso_path=\"/\")))' " +
+        Quote(Image));
+    EXPECT_EQ(py.ExitCode, 0) << py.Output;
+    EXPECT_NE(py.Output.find("'A folder with a long name'"), std::string::npos) << py.Output;
+    const std::string out = Tmp / "x";
+    const TRun x = RunCommand("7z x -y -o" + Quote(out) + " " + Quote(Image));
+    ASSERT_EQ(x.ExitCode, 0) << x.Output;
+    EXPECT_TRUE(FilesBelow(out) == FilesBelow(Src));
 }
