@@ -14,7 +14,7 @@ case "$mode" in
   *) echo "usage: $0 [--asan|--tsan]" >&2; exit 2 ;;
 esac
 # Libraries that are not built with the sanitizers (Qt, FFmpeg, SDL) have their own suppressions.
-export TSAN_OPTIONS="suppressions=$PWD/tests/tsan.supp halt_on_error=0 exitcode=66 second_deadlock_stack=1"
+export TSAN_OPTIONS="suppressions=$PWD/tests/tsan.supp halt_on_error=0 exitcode=66 second_deadlock_stack=1 die_after_fork=0"
 export ASAN_OPTIONS="detect_leaks=1"
 export LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp print_suppressions=0"
 ./scripts/build.sh -DORDAVINE_WERROR=ON "${args[@]}"

@@ -71,7 +71,11 @@ TEST_F(MainFormTest, StartUpOnAFreshAndAnExistingHome) {
     EXPECT_EQ(m.MenuSettings.FontName, QStringLiteral("Arial"));
     EXPECT_EQ(m.MenuSettings.FontSize, 28);
     const TTitleState s = States(m);
-    EXPECT_FALSE(s.Edit || s.Trim || s.Remove || s.Snapshot || s.Start);
+    EXPECT_FALSE(s.Edit || s.Trim || s.Remove || s.Snapshot);
+    // The drive list ends with the virtual recorder, a writer: "Burn DVD" follows the drive.
+    ASSERT_GE(m.cmbDrives->count(), 1);
+    EXPECT_TRUE(m.cmbDrives->itemText(m.cmbDrives->count() - 1).contains(QStringLiteral("VIRTUAL RECORDER")));
+    EXPECT_TRUE(s.Start);
     EXPECT_FALSE(m.FileInformation1->isEnabled());
     // Every command is reachable by its name.
     for (const char* name : {"AddButton", "StartButton", "sgList", "cmbDrives", "cmbDVDType", "edDiskTitle", "SizeLine",
@@ -212,7 +216,7 @@ TEST_F(MainFormTest, CancelledAddChangesNothingButRefreshes) {
     m.AddButtonClick();
     EXPECT_TRUE(m.VideoFiles.isEmpty());
     EXPECT_EQ(m.ListPages->currentWidget(), m.GettingStartedPanel);
-    EXPECT_FALSE(m.StartButton->isEnabled());
+    EXPECT_FALSE(m.EditButton->isEnabled());
 }
 
 TEST_F(MainFormTest, SettingsFirstRunAndExit) {
