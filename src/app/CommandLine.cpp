@@ -436,10 +436,7 @@ int RunCommandLine(const TCliJob& job, FILE* out, FILE* err) {
     for (const TCliTitle& t : job.Titles) {
         TVideoFile title;
         if (!ProbeTitle(encoder.Decoder, t.File, title)) {
-            AppendEventsLog(QString());
-            AppendEventsLog(QStringLiteral("***File load error: ") + encoder.Decoder.LastErrMsg());
-            AppendEventsLog(QString());
-            ReportError(QStringLiteral("Error loading file"), QStringLiteral("CLM_DecoderLoadFile"));
+            ReportFileLoadError(encoder.Decoder.LastErrMsg());
             if (job.Strict)
                 return ceAddFailed;
             continue;

@@ -605,13 +605,17 @@ void TMainForm::RefreshList() {
     sgList->viewport()->update();
 }
 
+bool TMainForm::LoadMediaLibraries() {
+    if (FFEncoder.LoadAVLib(ProgramFolder() + QStringLiteral("LibAV")))
+        return true;
+    ReportError(FFEncoder.LastErrMsg(), QStringLiteral("CLM_FFLoadAVLib2"));
+    AppendEventsLog(FFEncoder.LastErrMsg());
+    return false;
+}
+
 void TMainForm::AddButtonClick() {
-    const QString program = ProgramFolder();
-    if (!FFEncoder.LoadAVLib(program + QStringLiteral("LibAV"))) {
-        ReportError(FFEncoder.LastErrMsg(), QStringLiteral("CLM_FFLoadAVLib2"));
-        AppendEventsLog(FFEncoder.LastErrMsg());
+    if (!LoadMediaLibraries())
         return;
-    }
     const QString folder = SettingsForm ? SettingsForm->OpenVideoDialogPath : QString();
     QStringList filters = OpenDialogNameFilters();
     filters << QStringLiteral("All files (*)");
@@ -637,10 +641,7 @@ void TMainForm::AddFiles(const QStringList& files) {
     for (const QString& path : files) {
         TVideoFile title;
         if (!ProbeTitle(FFEncoder.Decoder, path, title)) {
-            AppendEventsLog(QString());
-            AppendEventsLog(QStringLiteral("***File load error: ") + FFEncoder.Decoder.LastErrMsg());
-            AppendEventsLog(QString());
-            ReportError(QStringLiteral("Error loading file"), QStringLiteral("CLM_DecoderLoadFile"));
+            ReportFileLoadError(FFEncoder.Decoder.LastErrMsg());
             continue;
         }
         VideoFiles.push_back(title);
@@ -652,11 +653,8 @@ void TMainForm::AddFiles(const QStringList& files) {
 }
 
 void TMainForm::AddFilesFromOutside(const QStringList& files) {
-    if (!FFEncoder.LoadAVLib(ProgramFolder() + QStringLiteral("LibAV"))) {
-        ReportError(FFEncoder.LastErrMsg(), QStringLiteral("CLM_FFLoadAVLib2"));
-        AppendEventsLog(FFEncoder.LastErrMsg());
+    if (!LoadMediaLibraries())
         return;
-    }
     QStringList paths;
     for (const QString& f : files)
         paths << QFileInfo(f).absoluteFilePath();

@@ -195,6 +195,7 @@ private:
     void SetTitleCommandsEnabled(bool enabled);
     void FormClose();
     void OpenPage(const QString& address);
+    bool LoadMediaLibraries(); // the check before adding files
     void StopButtonClick();
     int FRenameRow = -1;
 };

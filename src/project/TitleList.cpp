@@ -1,6 +1,8 @@
 #include "project/TitleList.h"
 
 #include "media/FFDecoder.h"
+#include "project/ErrorReport.h"
+#include "project/EventsLog.h"
 #include <QFileInfo>
 
 const QVector<TSupportedFormat>& SupportedFormats() {
@@ -75,6 +77,13 @@ bool ProbeTitle(TFFDecoder& decoder, const QString& path, TVideoFile& title) {
     }
     decoder.CloseFile();
     return true;
+}
+
+void ReportFileLoadError(const QString& decoderMessage) {
+    AppendEventsLog(QString());
+    AppendEventsLog(QStringLiteral("***File load error: ") + decoderMessage);
+    AppendEventsLog(QString());
+    ReportError(QStringLiteral("Error loading file"), QStringLiteral("CLM_DecoderLoadFile"));
 }
 
 void SwapTitles(TVideoFiles& files, int a, int b) {

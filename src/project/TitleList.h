@@ -25,5 +25,8 @@ QString StripExtension(const QString& fileName);
 // decoder's LastErrMsg tells why. The decoder's file is closed afterwards.
 bool ProbeTitle(TFFDecoder& decoder, const QString& path, TVideoFile& title);
 
+// A file the decoder could not open: the three-line block in the events log, then the report.
+void ReportFileLoadError(const QString& decoderMessage);
+
 // Exchanges the complete records at positions a and b.
 void SwapTitles(TVideoFiles& files, int a, int b);
