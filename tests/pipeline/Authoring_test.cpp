@@ -285,3 +285,22 @@ TEST_F(AuthoredDiscTest, FailingDvdauthorEndsTheRunWithItsReport) {
     EXPECT_EQ(Marks, QStringList{QStringLiteral("Building DVD structure|CLM_dvdauthor")});
     EXPECT_TRUE(LogLines().contains(QStringLiteral("ERR: no space left on device")));
 }
+
+TEST_F(AuthoredDiscTest, KilledSpumuxEndsTheRunWithItsReport) {
+    Prepare(1, false);
+    // A spumux killed while it runs (by the user, or by the system short of memory).
+    QTemporaryDir bin;
+    QFile::link(QStringLiteral("/usr/bin/dvdauthor"), bin.filePath(QStringLiteral("dvdauthor")));
+    QFile script(bin.filePath(QStringLiteral("spumux")));
+    ASSERT_TRUE(script.open(QIODevice::WriteOnly));
+    script.write("#!/bin/sh\nkill -KILL $$\n");
+    script.close();
+    script.setPermissions(QFileDevice::ReadOwner | QFileDevice::ExeOwner | QFileDevice::WriteOwner);
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", bin.path().toUtf8());
+    Main().StartButtonClick();
+    qputenv("PATH", path);
+    EXPECT_EQ(Main().LastRunResult, TCreationRun::TResult::Failed);
+    EXPECT_EQ(Marks, QStringList{QStringLiteral("Error creating DVD Menu|CLM_spumux")});
+    EXPECT_FALSE(QFileInfo::exists(Main().LastWorkFolder + QStringLiteral("/dvd_out")));
+}
