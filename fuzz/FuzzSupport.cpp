@@ -22,14 +22,16 @@ void RemoveScratch() {
 } // namespace
 
 const std::string& ScratchFolder() {
-    static const std::string folder = [] {
+    // Never destroyed: the exit handler that removes the folder runs after static destructors.
+    static const std::string* folder = [] {
         std::string pattern = (std::filesystem::temp_directory_path() / "ordavine-fuzz-XXXXXX").string();
         if (!::mkdtemp(pattern.data()))
             throw std::runtime_error("mkdtemp failed");
+        auto* kept = new std::string(pattern);
         std::atexit(RemoveScratch);
-        return pattern;
+        return kept;
     }();
-    return folder;
+    return *folder;
 }
 
 std::string WriteInput(const std::string& name, const uint8_t* data, size_t size) {
