@@ -70,6 +70,10 @@ int main(int argc, char** argv) {
     map.setColorTable({qRgb(255, 255, 255), qRgb(0, 0, 255), qRgb(0, 0, 0), qRgb(128, 128, 128)});
     map.fill(0);
     map.save(QString::fromStdString((root / "colormap/small.png").string()));
+    // The described form: a 720 x 576 map with two colours, 22 points, two labels.
+    WriteBytes(root / "colormap/described",
+               {0xCF, 0x02, 0x3F, 0x02, 2, 64 + 22, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00, 0x00, 0xFF,
+                'H', 'o', 'l', 'i', 'd', 'a', 'y', '\n', 'T', 'i', 't', 'l', 'e', ' ', '2'});
     QImage picture(96, 64, QImage::Format_RGB32);
     picture.fill(QColor(20, 40, 120));
     {
