@@ -171,6 +171,28 @@ TEST_F(TReporterFixture, RefusedServerOpensAnEncodedMailLink) {
     EXPECT_FALSE(link.hasFragment());
 }
 
+TEST_F(TReporterFixture, ServerRefusingTheLoginOpensTheMailLinkAndStoresNothing) {
+    // The server is up and answers, but refuses the account (535): the report is not lost, it
+    // goes to the mail link as when no server answers.
+    QTemporaryDir dir;
+    TSmtpServer server(dir.path());
+    ASSERT_GT(server.Port, 0);
+    Endpoints.MailHost = QStringLiteral("127.0.0.1");
+    Endpoints.MailPort = server.Port;
+    Endpoints.MailAccount = QStringLiteral("reports@ordavine.test");
+    Endpoints.MailPassword = QStringLiteral("not the password");
+    Endpoints.SupportAddress = QStringLiteral("support@ordavine.test");
+    Make();
+    AnswerSend(QString(), QString(), QString());
+    ReportError(QStringLiteral("Building DVD structure"), QStringLiteral("CLM_dvdauthor"));
+    EXPECT_TRUE(server.Messages().isEmpty());
+    ASSERT_EQ(Prompts.OpenedUrls.size(), 1);
+    EXPECT_EQ(Prompts.OpenedUrls[0].scheme(), QStringLiteral("mailto"));
+    EXPECT_TRUE(QUrlQuery(Prompts.OpenedUrls[0])
+                    .queryItemValue(QStringLiteral("body"), QUrl::FullyDecoded)
+                    .startsWith(QStringLiteral("Building DVD structure ;CODE LINE MARK:CLM_dvdauthor;")));
+}
+
 TEST_F(TReporterFixture, NoMailServerConfiguredGoesStraightToTheLink) {
     Endpoints.SupportAddress = QStringLiteral("support@ordavine.test");
     Make();
