@@ -107,8 +107,8 @@ void SetUpDeviceList(TSCSIDevice& dev, const std::string& folder, TScsiTransport
             flags = SRB_READ;
         else if (h->dxfer_direction == SG_DXFER_TO_DEV)
             flags = SRB_WRITE;
-        TSRB_ExecSCSICmd srb = MakeCommand(h->cmdp, std::min<uint8_t>(h->cmd_len, 16), flags,
-                                           h->dxferp, h->dxfer_len);
+        TSRB_ExecSCSICmd srb =
+            MakeCommand(h->cmdp, std::min<uint8_t>(h->cmd_len, 16), flags, h->dxferp, h->dxfer_len);
         if (const uint32_t error = transport->Execute(srb); error != 0) {
             errno = int(error);
             return -1;

@@ -24,7 +24,8 @@ void RemoveScratch() {
 const std::string& ScratchFolder() {
     // Never destroyed: the exit handler that removes the folder runs after static destructors.
     static const std::string* folder = [] {
-        std::string pattern = (std::filesystem::temp_directory_path() / "ordavine-fuzz-XXXXXX").string();
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "ordavine-fuzz-XXXXXX").string();
         if (!::mkdtemp(pattern.data()))
             throw std::runtime_error("mkdtemp failed");
         auto* kept = new std::string(pattern);
@@ -46,7 +47,8 @@ void EnsureQtApplication() {
     if (app)
         return;
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    // Image plug-ins complain about every broken file on stderr; the fuzzer's output stays readable.
+    // Image plug-ins complain about every broken file on stderr; the fuzzer's output stays
+    // readable.
     QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false\n*.warning=false"));
     static int argc = 1;
     static char name[] = "ordavine-fuzz";

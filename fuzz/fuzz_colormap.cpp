@@ -14,7 +14,8 @@ namespace {
 
 void Draw(const QImage& map, int fontSize, const QStringList& labels) {
     const QImage picture = DrawHighlightPicture(map, QStringLiteral("Arial"), fontSize, labels);
-    if (!picture.isNull() && (picture.size() != map.size() || picture.format() != QImage::Format_Indexed8))
+    if (!picture.isNull() &&
+        (picture.size() != map.size() || picture.format() != QImage::Format_Indexed8))
         __builtin_trap();
 }
 
@@ -29,10 +30,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const uint8_t png[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
     if (size >= 8 && std::memcmp(data, png, 8) == 0) {
         const std::string path = fuzzsupport::WriteInput("Blue.png", data, size);
-        Draw(QImage(QString::fromStdString(path)), 22, {QStringLiteral("Title 1"), QStringLiteral("Title 2")});
-        (void)ColorMapFile(QString::fromStdString(fuzzsupport::ScratchFolder()) + QStringLiteral("/.."),
-                           QString::fromStdString(fuzzsupport::ScratchFolder()).section(QLatin1Char('/'), -1),
-                           QStringLiteral("blue"));
+        Draw(QImage(QString::fromStdString(path)), 22,
+             {QStringLiteral("Title 1"), QStringLiteral("Title 2")});
+        (void)ColorMapFile(
+            QString::fromStdString(fuzzsupport::ScratchFolder()) + QStringLiteral("/.."),
+            QString::fromStdString(fuzzsupport::ScratchFolder()).section(QLatin1Char('/'), -1),
+            QStringLiteral("blue"));
         return 0;
     }
     if (size < 6)
@@ -53,7 +56,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     map.setColorTable(table);
     map.fill(0);
-    const QString text = QString::fromUtf8(reinterpret_cast<const char*>(data + at), qsizetype(size - at));
+    const QString text =
+        QString::fromUtf8(reinterpret_cast<const char*>(data + at), qsizetype(size - at));
     Draw(map, fontSize, text.split(QLatin1Char('\n')));
     return 0;
 }

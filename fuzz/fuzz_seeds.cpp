@@ -23,7 +23,8 @@ void WriteBytes(const std::filesystem::path& path, const std::vector<uint8_t>& b
     out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
 }
 
-std::vector<uint8_t> RecordSession(TMedium medium, bool blockDescriptor, bool unformatted, bool page30) {
+std::vector<uint8_t> RecordSession(TMedium medium, bool blockDescriptor, bool unformatted,
+                                   bool page30) {
     TVirtualRecorder recorder;
     recorder.SetBlockDescriptor(blockDescriptor);
     recorder.SetPage30Supported(page30);
@@ -56,14 +57,23 @@ int main(int argc, char** argv) {
         bool BlockDescriptor = false, Unformatted = false, Page30 = true;
     };
     const TCase cases[] = {
-        {"dvd-r", mtDVDR},         {"dvd+r", mtDVDPLUSR},         {"dvd+r-dl", mtDVDPLUSRDL},
-        {"dvd+rw", mtDVDPLUSRW},   {"dvd-rw", mtDVDRW},           {"dvd-ram", mtDVDRAM},
-        {"bd-r", mtBDRSR},         {"bd-re", mtBDRE},             {"cd-r", mtCDR},
-        {"no-disc", mtUNKNOWN},    {"dvd-r-blockdesc", mtDVDR, true},
-        {"dvd+rw-unformatted", mtDVDPLUSRW, false, true},        {"dvd-r-nopage30", mtDVDR, false, false, false},
+        {"dvd-r", mtDVDR},
+        {"dvd+r", mtDVDPLUSR},
+        {"dvd+r-dl", mtDVDPLUSRDL},
+        {"dvd+rw", mtDVDPLUSRW},
+        {"dvd-rw", mtDVDRW},
+        {"dvd-ram", mtDVDRAM},
+        {"bd-r", mtBDRSR},
+        {"bd-re", mtBDRE},
+        {"cd-r", mtCDR},
+        {"no-disc", mtUNKNOWN},
+        {"dvd-r-blockdesc", mtDVDR, true},
+        {"dvd+rw-unformatted", mtDVDPLUSRW, false, true},
+        {"dvd-r-nopage30", mtDVDR, false, false, false},
     };
     for (const TCase& c : cases)
-        WriteBytes(root / "drive" / c.Name, RecordSession(c.Medium, c.BlockDescriptor, c.Unformatted, c.Page30));
+        WriteBytes(root / "drive" / c.Name,
+                   RecordSession(c.Medium, c.BlockDescriptor, c.Unformatted, c.Page30));
 
     fuzzsupport::EnsureQtApplication();
     QImage map(64, 48, QImage::Format_Indexed8);
@@ -72,8 +82,9 @@ int main(int argc, char** argv) {
     map.save(QString::fromStdString((root / "colormap/small.png").string()));
     // The described form: a 720 x 576 map with two colours, 22 points, two labels.
     WriteBytes(root / "colormap/described",
-               {0xCF, 0x02, 0x3F, 0x02, 2, 64 + 22, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00, 0x00, 0xFF,
-                'H', 'o', 'l', 'i', 'd', 'a', 'y', '\n', 'T', 'i', 't', 'l', 'e', ' ', '2'});
+               {0xCF, 0x02, 0x3F, 0x02, 2,   64 + 22, 0xFF, 0xFF, 0xFF, 0xFF,
+                0xFF, 0x00, 0x00, 0xFF, 'H', 'o',     'l',  'i',  'd',  'a',
+                'y',  '\n', 'T',  'i',  't', 'l',     'e',  ' ',  '2'});
     QImage picture(96, 64, QImage::Format_RGB32);
     picture.fill(QColor(20, 40, 120));
     {

@@ -20,9 +20,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static unsigned long counter = 0;
     const std::string config = fuzzsupport::ScratchFolder() + "/config" + std::to_string(++counter);
     std::filesystem::create_directories(config + "/Parvenor");
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, QString::fromStdString(config));
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
+                       QString::fromStdString(config));
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, QString::fromStdString(config));
-    fuzzsupport::WriteInput("config" + std::to_string(counter) + "/Parvenor/Ordavine.conf", data, size);
+    fuzzsupport::WriteInput("config" + std::to_string(counter) + "/Parvenor/Ordavine.conf", data,
+                            size);
     // The store must be the file just written, never the user's own.
     if (!SettingsFileName().startsWith(QString::fromStdString(config)))
         __builtin_trap();

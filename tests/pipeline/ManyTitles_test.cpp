@@ -57,8 +57,9 @@ TEST(ManyTitles, EstimateOptionsAndControlFilesForAThousandTitles) {
     for (const bool withMenu : {true, false}) {
         const QStringList lines = DvdauthorXmlLines(Count, dir.path(), withMenu);
         EXPECT_EQ(lines.size(), withMenu ? 11 + Count + 4 + Count * 4 + 3 : 7 + Count * 4 + 2);
-        EXPECT_TRUE(lines.contains(QStringLiteral("<vob file=\"%1/title1000.mpg\"%2/>")
-                                       .arg(dir.path(), withMenu ? QStringLiteral("  pause=\"3\"") : QString())));
+        EXPECT_TRUE(lines.contains(
+            QStringLiteral("<vob file=\"%1/title1000.mpg\"%2/>")
+                .arg(dir.path(), withMenu ? QStringLiteral("  pause=\"3\"") : QString())));
         if (withMenu)
             EXPECT_TRUE(lines.contains(QStringLiteral("<button> jump title 1000; </button>")));
         else

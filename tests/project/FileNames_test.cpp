@@ -9,8 +9,8 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
-#include <gtest/gtest.h>
 #include <cstdio>
+#include <gtest/gtest.h>
 
 TEST(FileNames, ClipNamedInLatin1IsRefusedReadably) {
     QTemporaryDir dir;

@@ -5,9 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <vector>
 #include <sys/mount.h>
 #include <unistd.h>
+#include <vector>
 
 using namespace imagetest;
 namespace fs = std::filesystem;
@@ -17,7 +17,8 @@ namespace {
 // A tmpfs of the given size mounted on a new folder; unmounted when the object goes.
 class TSmallTmpfs {
 public:
-    TSmallTmpfs(const std::string& Folder, const char* Size, bool ReadOnly = false) : FFolder(Folder) {
+    TSmallTmpfs(const std::string& Folder, const char* Size, bool ReadOnly = false)
+        : FFolder(Folder) {
         MakeDirs(Folder);
         const std::string options = std::string("size=") + Size;
         FMounted = ::mount("tmpfs", Folder.c_str(), "tmpfs", ReadOnly ? MS_RDONLY : 0,
