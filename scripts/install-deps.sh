@@ -6,6 +6,8 @@ set -euo pipefail
 PACKAGES=(
   # build
   build-essential cmake ninja-build pkg-config clang-format
+  # fuzzing (scripts/fuzz.sh)
+  clang-14 libclang-rt-14-dev
   # program
   qt6-base-dev qt6-base-dev-tools libqt6svg6 qt6-qpa-plugins
   libavformat-dev libavcodec-dev libavfilter-dev libavutil-dev libswscale-dev libswresample-dev

@@ -4,6 +4,7 @@
 #include <QFileInfo>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <unistd.h>
 
 namespace {
 
@@ -63,7 +64,9 @@ bool PrepareWorkFolder(const QString& tempFolder, QString* workFolder) {
             return true;
         }
     }
-    if (!QFileInfo(base).isDir())
+    // The base folder stands in only when files can be made in it (not on a read-only file
+    // system, for one); otherwise the run would fail later, after the user waited for it.
+    if (!QFileInfo(base).isDir() || ::access(QFile::encodeName(base).constData(), W_OK) != 0)
         return false;
     *workFolder = base;
     return true;

@@ -285,3 +285,39 @@ TEST_F(AuthoredDiscTest, FailingDvdauthorEndsTheRunWithItsReport) {
     EXPECT_EQ(Marks, QStringList{QStringLiteral("Building DVD structure|CLM_dvdauthor")});
     EXPECT_TRUE(LogLines().contains(QStringLiteral("ERR: no space left on device")));
 }
+
+TEST_F(AuthoredDiscTest, KilledSpumuxEndsTheRunWithItsReport) {
+    Prepare(1, false);
+    // A spumux killed while it runs (by the user, or by the system short of memory).
+    QTemporaryDir bin;
+    QFile::link(QStringLiteral("/usr/bin/dvdauthor"), bin.filePath(QStringLiteral("dvdauthor")));
+    QFile script(bin.filePath(QStringLiteral("spumux")));
+    ASSERT_TRUE(script.open(QIODevice::WriteOnly));
+    script.write("#!/bin/sh\nkill -KILL $$\n");
+    script.close();
+    script.setPermissions(QFileDevice::ReadOwner | QFileDevice::ExeOwner | QFileDevice::WriteOwner);
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", bin.path().toUtf8());
+    Main().StartButtonClick();
+    qputenv("PATH", path);
+    EXPECT_EQ(Main().LastRunResult, TCreationRun::TResult::Failed);
+    EXPECT_EQ(Marks, QStringList{QStringLiteral("Error creating DVD Menu|CLM_spumux")});
+    EXPECT_FALSE(QFileInfo::exists(Main().LastWorkFolder + QStringLiteral("/dvd_out")));
+}
+
+TEST_F(AuthoredDiscTest, MissingDvdauthorEndsTheRunWithItsReport) {
+    Prepare(1, true);
+    // A PATH without dvdauthor (and so without spumux, which a run without a menu does not need).
+    QTemporaryDir bin;
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", bin.path().toUtf8());
+    Main().StartButtonClick();
+    qputenv("PATH", path);
+    EXPECT_EQ(Main().LastRunResult, TCreationRun::TResult::Failed);
+    EXPECT_EQ(Marks, QStringList{QStringLiteral("Building DVD structure|CLM_dvdauthor")});
+    EXPECT_TRUE(LogLines().join(QLatin1Char('\n')).contains(QStringLiteral("dvdauthor could not be started")));
+    // The converted title stays in the work folder, with the script to author it by hand.
+    EXPECT_TRUE(QFileInfo::exists(Main().LastWorkFolder + QStringLiteral("/title1.mpg")));
+    EXPECT_TRUE(QFileInfo::exists(Main().LastWorkFolder + QStringLiteral("/dvdauthor.sh")));
+    EXPECT_FALSE(QFileInfo::exists(Main().LastWorkFolder + QStringLiteral("/dvd_out/VIDEO_TS/VIDEO_TS.IFO")));
+}

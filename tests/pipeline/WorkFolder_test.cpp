@@ -80,6 +80,38 @@ TEST(WorkFolder, LockedFolders) {
         Unlock(base + QLatin1Char('/') + QString::number(n));
 }
 
+TEST(WorkFolder, ReadOnlyFileSystemGivesNoWorkFolder) {
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to mount a read-only file system";
+    QTemporaryDir root;
+    // An empty read-only file system: nothing can be created in it.
+    const QString empty = root.filePath(QStringLiteral("empty"));
+    QDir().mkpath(empty);
+    if (::mount("none", QFile::encodeName(empty).constData(), "tmpfs", MS_RDONLY, "size=64k") != 0)
+        GTEST_SKIP() << "tmpfs cannot be mounted here";
+    QString w = QStringLiteral("unchanged");
+    EXPECT_FALSE(PrepareWorkFolder(empty, &w));
+    EXPECT_EQ(w, QStringLiteral("unchanged"));
+    ::umount2(QFile::encodeName(empty).constData(), MNT_DETACH);
+
+    // Old work folders on a file system that became read-only: they stay as they are, and the
+    // base folder is not offered in their place, since nothing could be written into it.
+    const QString temp = root.filePath(QStringLiteral("temp"));
+    const QString base = temp + QStringLiteral("/parvenor_temp");
+    for (int n = 1; n <= 3; ++n) {
+        QDir().mkpath(base + QLatin1Char('/') + QString::number(n));
+        Touch(base + QLatin1Char('/') + QString::number(n) + QStringLiteral("/title1.mpg"));
+    }
+    const QByteArray t = QFile::encodeName(temp);
+    ASSERT_EQ(::mount(t.constData(), t.constData(), nullptr, MS_BIND, nullptr), 0);
+    ASSERT_EQ(::mount(nullptr, t.constData(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr), 0);
+    EXPECT_FALSE(PrepareWorkFolder(temp, &w));
+    EXPECT_EQ(w, QStringLiteral("unchanged"));
+    ::umount2(t.constData(), MNT_DETACH);
+    for (int n = 1; n <= 3; ++n)
+        EXPECT_TRUE(QFileInfo::exists(base + QLatin1Char('/') + QString::number(n) + QStringLiteral("/title1.mpg")));
+}
+
 TEST(WorkFolder, FreeSpaceNamesTheMountPoint) {
     QTemporaryDir root;
     const TFreeSpace s = FreeSpaceOf(root.filePath(QStringLiteral("not/yet/there")));

@@ -18,10 +18,13 @@ namespace {
 // The real SMTP server of Debian's python3-aiosmtpd, on loopback, for the life of one test.
 class TSmtpServer {
 public:
-    explicit TSmtpServer(const QString& outDir) : FOut(outDir) {
-        FProcess.start(QStringLiteral("/usr/bin/python3"),
-                       {QStringLiteral(ORDAVINE_SOURCE_DIR "/tests/support/smtp_server.py"), outDir,
-                        QStringLiteral("reports@ordavine.test"), QStringLiteral("qwertzui")});
+    // refuse: the server refuses every recipient (550).
+    explicit TSmtpServer(const QString& outDir, bool refuse = false) : FOut(outDir) {
+        QStringList args{QStringLiteral(ORDAVINE_SOURCE_DIR "/tests/support/smtp_server.py"), outDir,
+                         QStringLiteral("reports@ordavine.test"), QStringLiteral("qwertzui")};
+        if (refuse)
+            args << QStringLiteral("refuse");
+        FProcess.start(QStringLiteral("/usr/bin/python3"), args);
         if (FProcess.waitForStarted(10000) && FProcess.waitForReadyRead(20000))
             Port = FProcess.readLine().trimmed().toInt();
     }
@@ -169,6 +172,28 @@ TEST_F(TReporterFixture, RefusedServerOpensAnEncodedMailLink) {
     EXPECT_EQ(query.queryItemValue(QStringLiteral("body"), QUrl::FullyDecoded),
               message + QStringLiteral(" ;CODE LINE MARK:CLM_FFPlayerOpen;  YOUR COMMENT (DETAILS):"));
     EXPECT_FALSE(link.hasFragment());
+}
+
+TEST_F(TReporterFixture, ServerRefusingTheReportOpensTheMailLinkAndStoresNothing) {
+    // The server is up and takes the login, but refuses the mail (550): the report is not lost,
+    // it goes to the mail link as when no server answers.
+    QTemporaryDir dir;
+    TSmtpServer server(dir.path(), true);
+    ASSERT_GT(server.Port, 0);
+    Endpoints.MailHost = QStringLiteral("127.0.0.1");
+    Endpoints.MailPort = server.Port;
+    Endpoints.MailAccount = QStringLiteral("reports@ordavine.test");
+    Endpoints.MailPassword = QStringLiteral("qwertzui");
+    Endpoints.SupportAddress = QStringLiteral("support@ordavine.test");
+    Make();
+    AnswerSend(QString(), QString(), QString());
+    ReportError(QStringLiteral("Building DVD structure"), QStringLiteral("CLM_dvdauthor"));
+    EXPECT_TRUE(server.Messages().isEmpty());
+    ASSERT_EQ(Prompts.OpenedUrls.size(), 1);
+    EXPECT_EQ(Prompts.OpenedUrls[0].scheme(), QStringLiteral("mailto"));
+    EXPECT_TRUE(QUrlQuery(Prompts.OpenedUrls[0])
+                    .queryItemValue(QStringLiteral("body"), QUrl::FullyDecoded)
+                    .startsWith(QStringLiteral("Building DVD structure ;CODE LINE MARK:CLM_dvdauthor;")));
 }
 
 TEST_F(TReporterFixture, NoMailServerConfiguredGoesStraightToTheLink) {

@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 """A real SMTP server on loopback for the error report tests.
 
-usage: smtp_server.py OUT_DIR USER PASSWORD
+usage: smtp_server.py OUT_DIR USER PASSWORD [refuse]
+With "refuse" every recipient is refused (550), as a server does that will not take the mail.
 Prints the port it listens on, then stores each accepted message as OUT_DIR/<n>.eml with the
 envelope in OUT_DIR/<n>.env ("MAIL FROM" line, then "RCPT TO" lines). Runs until stdin closes.
 """
@@ -12,10 +13,17 @@ from aiosmtpd.controller import Controller
 from aiosmtpd.smtp import AuthResult, LoginPassword
 
 out_dir, user, password = sys.argv[1], sys.argv[2].encode(), sys.argv[3].encode()
+refuse = len(sys.argv) > 4 and sys.argv[4] == "refuse"
 
 
 class Handler:
     count = 0
+
+    async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
+        if refuse:
+            return "550 5.7.1 Recipient refused"
+        envelope.rcpt_tos.append(address)
+        return "250 OK"
 
     async def handle_DATA(self, server, session, envelope):
         Handler.count += 1
