@@ -37,7 +37,7 @@ export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$PWD/fuzz/lsan.supp}
 # program's own colour maps, menu backgrounds and endpoints.ini; two tiny clips from ffmpeg.
 seeds=$BUILD/seeds
 rm -rf "$seeds"
-mkdir -p "$seeds"/{endpoints,probe}
+mkdir -p "$seeds"/{endpoints,probe,iso}
 "$BUILD/fuzz/fuzz_seeds" "$seeds"
 cp data/endpoints.ini "$seeds/endpoints/"
 printf '[Mail]\nHost=127.0.0.1\nPort=2525\nSupportAddress=support@example.org\n' > "$seeds/endpoints/local.ini"
@@ -51,6 +51,15 @@ if command -v ffmpeg >/dev/null; then
   ffmpeg -v error -y -f lavfi -i testsrc=size=64x48:rate=10:duration=0.3 \
     -f lavfi -i sine=frequency=440:duration=0.3 -c:v mpeg2video -c:a mp2 -shortest "$seeds/probe/tiny.mpg"
   ffmpeg -v error -y -f lavfi -i testsrc=size=32x24:rate=5:duration=0.4 -c:v mjpeg "$seeds/probe/tiny.avi"
+fi
+
+if command -v genisoimage >/dev/null; then
+  tree=$(mktemp -d)
+  mkdir -p "$tree/VIDEO_TS" "$tree/AUDIO_TS" "$tree/deep/er"
+  printf 'x' > "$tree/VIDEO_TS/VIDEO_TS.IFO"; printf 'hello' > "$tree/deep/er/long file name.txt"
+  genisoimage -quiet -J -o "$seeds/iso/joliet.iso" "$tree"
+  genisoimage -quiet -udf -dvd-video -o "$seeds/iso/dvd.iso" "$tree" 2>/dev/null || true
+  rm -rf "$tree"
 fi
 
 status=0

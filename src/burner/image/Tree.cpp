@@ -23,8 +23,6 @@ TDirEntry* SkippedDirMarker() {
 
 namespace {
 
-constexpr char16_t Backslash = u'\\';
-
 bool IsSeparator(char16_t C) {
     return C == u'\\' || C == u'/';
 }
@@ -162,11 +160,11 @@ bool FillFindData(const std::string& Path, const struct stat& St, TFindData& fd)
     return Utf8ToUtf16(LeafOf(Path), fd.FileName);
 }
 
-std::string MaskOf(const std::string& Spec) {
+std::string MaskOf(const std::string& Pattern) {
     // "*.*" means every name, with or without a dot, as on the system the program comes from.
-    if (Spec.empty() || Spec == "*.*")
+    if (Pattern.empty() || Pattern == "*.*")
         return "*";
-    return Spec;
+    return Pattern;
 }
 
 } // namespace
