@@ -166,6 +166,20 @@ struct TFFPlayer::TSession {
         avformat_close_input(&Fmt);
     }
 
+    // M held. The next packet of a decoder's queue; none (null, which drains the decoder) once
+    // the queue is empty, which marks the end as sent.
+    AVPacket* PopPacket(std::deque<AVPacket*>& queue, bool& eofSent) {
+        if (queue.empty()) {
+            eofSent = true;
+            return nullptr;
+        }
+        AVPacket* pkt = queue.front();
+        queue.pop_front();
+        QBytes -= pkt->size;
+        C.notify_all();
+        return pkt;
+    }
+
     // --- clock (M held) ---
     int64_t ClockGet() const {
         if (!ClockStarted)
@@ -285,15 +299,7 @@ void TFFPlayer::TSession::VideoLoop() {
             av_frame_unref(Held);
             continue;
         }
-        AVPacket* pkt = nullptr;
-        if (!VQ.empty()) {
-            pkt = VQ.front();
-            VQ.pop_front();
-            QBytes -= pkt->size;
-            C.notify_all();
-        } else {
-            eofSent = true;
-        }
+        AVPacket* pkt = PopPacket(VQ, eofSent);
         lk.unlock();
         int ret;
         bool drained = false, aborted = false;
@@ -474,15 +480,7 @@ void TFFPlayer::TSession::AudioLoop() {
             avcodec_flush_buffers(ADec);
             continue;
         }
-        AVPacket* pkt = nullptr;
-        if (!AQ.empty()) {
-            pkt = AQ.front();
-            AQ.pop_front();
-            QBytes -= pkt->size;
-            C.notify_all();
-        } else {
-            eofSent = true;
-        }
+        AVPacket* pkt = PopPacket(AQ, eofSent);
         lk.unlock();
         int ret;
         bool drained = false, aborted = false;

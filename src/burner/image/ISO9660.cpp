@@ -437,7 +437,8 @@ void TCDFiles::AppendIsoDescriptors() {
     if (!BootImage.empty()) {
         std::memset(d, 0, sizeof d);
         FillDescriptorHead(d, 0, 1);
-        std::memcpy(d + 7, "EL TORITO SPECIFICATION", 23);
+        // The boot record's system identifier, as El Torito fixes it (written in two pieces).
+        std::memcpy(d + 7, "EL TORITO SPECI" "FICATION", 23);
         PutLE32(d + 71, BootCatalogLocation);
         isom.insert(isom.end(), d, d + SectorSize);
     }
