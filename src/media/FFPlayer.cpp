@@ -142,7 +142,10 @@ struct TFFPlayer::TSession {
     QImage CurrentHooked;       // the hooked picture, when the hook drew on it
 
     // Video thread only.
-    SwsContext* DispSws = nullptr;
+    SwsContext* DispSws = nullptr;  // decoded frame -> display size (YUV 4:2:0, or RGB at once)
+    SwsContext* DispRgbSws = nullptr; // display-size YUV -> RGB
+    AVFrame* DispYuv = nullptr;       // the display-size YUV picture, reused frame after frame
+    QImage DispImages[3];             // reused for the shown picture once the GUI let go of it
     SwsContext* HookSws = nullptr;
     AVFrame* Held = nullptr; // latest frame dropped while seeking, shown if the seek hits the end
     // GUI thread only (CurrentFrame).
@@ -158,6 +161,8 @@ struct TFFPlayer::TSession {
         av_frame_free(&Current);
         av_frame_free(&Held);
         sws_freeContext(DispSws);
+        sws_freeContext(DispRgbSws);
+        av_frame_free(&DispYuv);
         sws_freeContext(HookSws);
         sws_freeContext(GrabSws);
         swr_free(&Swr);
@@ -210,6 +215,7 @@ struct TFFPlayer::TSession {
     bool HandleVideoFrame(AVFrame* frame, int serial);
     bool HandleAudioFrame(AVFrame* frame, int serial, int64_t& nextPts);
     void Present(AVFrame* frame, int64_t pts);
+    QImage ScaleForDisplay(const AVFrame* frame, int dw, int dh);
     void FillAudio(uint8_t* stream, int len);
     static void SdlCallback(void* userdata, Uint8* stream, int len);
     int64_t ToUs(int64_t ts, AVRational tb) const {
@@ -406,6 +412,72 @@ bool TFFPlayer::TSession::HandleVideoFrame(AVFrame* frame, int serial) {
     return true;
 }
 
+// Scales in YUV first and converts the small picture to RGB after: both steps have fast paths in
+// swscale, while scaling straight into RGB takes its slow general one. The RGB buffers are reused
+// once the GUI has let go of them, which spares a large allocation per frame.
+QImage TFFPlayer::TSession::ScaleForDisplay(const AVFrame* frame, int dw, int dh) {
+    QImage* out = nullptr;
+    for (QImage& img : DispImages)
+        if (img.isDetached() && img.width() == dw && img.height() == dh) {
+            out = &img;
+            break;
+        }
+    if (!out) {
+        out = &DispImages[0];
+        for (QImage& img : DispImages)
+            if (img.isNull() || img.isDetached()) {
+                out = &img;
+                break;
+            }
+        // swscale's vector code writes whole blocks of pixels past the end of a row: give each
+        // row room up to the next 64 pixels.
+        const int stride = FFALIGN(dw, 64) * 4;
+        auto* buf = static_cast<uchar*>(av_malloc(size_t(stride) * dh));
+        if (!buf)
+            return QImage();
+        *out = QImage(buf, dw, dh, stride, QImage::Format_RGB32, av_free, buf);
+    }
+    uint8_t* dst[4] = {out->bits(), nullptr, nullptr, nullptr};
+    int dstStride[4] = {static_cast<int>(out->bytesPerLine()), 0, 0, 0};
+    const auto fmt = static_cast<AVPixelFormat>(frame->format);
+    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(fmt);
+    const bool yuv = desc && !(desc->flags & AV_PIX_FMT_FLAG_RGB) && desc->nb_components >= 3;
+    if (!yuv) {
+        DispSws = sws_getCachedContext(DispSws, frame->width, frame->height, fmt, dw, dh,
+                                       AV_PIX_FMT_RGB32, SWS_FAST_BILINEAR, nullptr, nullptr,
+                                       nullptr);
+        if (!DispSws)
+            return QImage();
+        sws_scale(DispSws, frame->data, frame->linesize, 0, frame->height, dst, dstStride);
+        return *out;
+    }
+    if (!DispYuv || DispYuv->width != dw || DispYuv->height != dh) {
+        av_frame_free(&DispYuv);
+        DispYuv = av_frame_alloc();
+        if (!DispYuv)
+            return QImage();
+        DispYuv->format = AV_PIX_FMT_YUV420P;
+        DispYuv->width = dw;
+        DispYuv->height = dh;
+        if (av_frame_get_buffer(DispYuv, 0) < 0) {
+            av_frame_free(&DispYuv);
+            return QImage();
+        }
+    }
+    DispSws = sws_getCachedContext(DispSws, frame->width, frame->height, fmt, dw, dh,
+                                   AV_PIX_FMT_YUV420P, SWS_FAST_BILINEAR, nullptr, nullptr,
+                                   nullptr);
+    DispRgbSws = sws_getCachedContext(DispRgbSws, dw, dh, AV_PIX_FMT_YUV420P, dw, dh,
+                                      AV_PIX_FMT_RGB32, SWS_FAST_BILINEAR, nullptr, nullptr,
+                                      nullptr);
+    if (!DispSws || !DispRgbSws)
+        return QImage();
+    sws_scale(DispSws, frame->data, frame->linesize, 0, frame->height, DispYuv->data,
+              DispYuv->linesize);
+    sws_scale(DispRgbSws, DispYuv->data, DispYuv->linesize, 0, dh, dst, dstStride);
+    return *out;
+}
+
 void TFFPlayer::TSession::Present(AVFrame* frame, int64_t pts) {
     const int w = frame->width, h = frame->height;
     const auto fmt = static_cast<AVPixelFormat>(frame->format);
@@ -436,16 +508,7 @@ void TFFPlayer::TSession::Present(AVFrame* frame, int64_t pts) {
         if (!hooked.isNull()) {
             shown = hooked.scaled(dw, dh, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
         } else {
-            shown = QImage(dw, dh, QImage::Format_RGB32);
-            DispSws = sws_getCachedContext(DispSws, w, h, fmt, dw, dh, AV_PIX_FMT_RGB32,
-                                           SWS_FAST_BILINEAR, nullptr, nullptr, nullptr);
-            if (DispSws) {
-                uint8_t* dst[4] = {shown.bits(), nullptr, nullptr, nullptr};
-                int dstStride[4] = {static_cast<int>(shown.bytesPerLine()), 0, 0, 0};
-                sws_scale(DispSws, frame->data, frame->linesize, 0, h, dst, dstStride);
-            } else {
-                shown = QImage();
-            }
+            shown = ScaleForDisplay(frame, dw, dh);
         }
     }
     {
