@@ -245,8 +245,10 @@ bool TWriteThread::Write(const std::uint8_t* Data, std::uint32_t Size) {
     if (FSetup.Progress)
         FSetup.Progress->WriteSpeed = FDev.BMWriteSpeed();
     PollBuffer();
-    // The reader should always be ahead; an empty queue here means the drive waits for data.
-    if (FSource && FSource->PacketCount() == 0 && !FSource->Finished() && FSetup.Progress)
+    // The reader should always be ahead; an empty queue here, with sectors still to come, means
+    // the drive waits for data. (After the last packet the reader may not have noted its end yet.)
+    if (FSource && FSource->PacketCount() == 0 && FSource->RemainingBlocks() > 0 &&
+        !FSource->Finished() && FSetup.Progress)
         ++FSetup.Progress->Starved;
     return true;
 }
