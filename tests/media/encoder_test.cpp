@@ -475,9 +475,12 @@ TEST_F(EncoderTest, SoundOnlySourceGetsABlackPictureAndSilentSourceGetsSilence) 
     ASSERT_TRUE(Probe(Path("sound.mpg"), &f));
     ASSERT_TRUE(f.Video() && f.Audio());
     EXPECT_EQ(f.Video()->Height, 480);
-    EXPECT_NEAR(f.Video()->Duration, 1.5, 0.1);
     std::vector<TPicture> pics;
     ASSERT_TRUE(DecodePictures(Path("sound.mpg"), &pics));
+    // The picture lasts as long as the sound (counted frames: the length the container's
+    // timestamps suggest for the picture is only an estimate).
+    EXPECT_NEAR(pics.size() * 1001 / 30000.0, f.Audio()->Duration, 0.04);
+    EXPECT_NEAR(f.Audio()->Duration, 1.5, 0.12);
     EXPECT_LT(pics.back().Mean(0, 0, 720, 480), 20);
 
     const TRunResult r2 = Convert(enc, Path("wide.mkv"), Path("silent.mpg"), Dvd(ntPAL));

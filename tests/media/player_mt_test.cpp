@@ -103,11 +103,23 @@ TEST_F(PlayerTest, SeekWhilePendingIsIgnoredAndPastTheEndShowsTheLastFrame) {
     // The first frame is shown although paused.
     ASSERT_TRUE(WaitFor([&] { return Player.CurrentFrame().size() == QSize(Width, Height); }));
     EXPECT_EQ(Player.PlayState(), psPause);
+    // The decoding thread is held inside the frame hook, so that the first seek is surely still
+    // pending when the second comes in.
+    std::atomic<bool> hold{true}, held{false};
+    Player.OnVideoHook = [&](TFFPlayer*, QImage&, int64_t, bool&) {
+        held = true;
+        while (hold)
+            QThread::msleep(1);
+    };
+    Player.SetVideoHook(true);
     Player.Seek(600000, {}, false);
+    ASSERT_TRUE(WaitFor([&] { return held.load(); }));
     EXPECT_TRUE(Player.Seeking());
     Player.Seek(200000, {}, false); // pending seek: dropped
+    hold = false;
     ASSERT_TRUE(WaitFor([&] { return !Player.Seeking(); }));
     EXPECT_EQ(FrameIndex(Player.CurrentFrame()), 15);
+    Player.SetVideoHook(false);
 
     Player.Seek(99000000, {}, true);
     EXPECT_FALSE(Player.Seeking());
