@@ -278,6 +278,8 @@ private:
     void FlushVideoGraph();
     void DrainVideoGraph();
     void EncodeVideo(AVFrame* frame);
+    void QueueVideo(TFramePtr frame, bool filtered);
+    void FilterAndEncode(AVFrame* frame);
     void BlackUntil(int64_t endSlot);
     // audio
     void AudioFrameIn(AVFrame* frame);
@@ -289,7 +291,8 @@ private:
     // output
     void Drain(AVCodecContext* enc, AVStream* st, AVPacket* pkt);
     void SendToEncoder(AVCodecContext* enc, AVStream* st, const AVFrame* frame, AVPacket* pkt);
-    // The video encoder runs on a thread of its own, a few frames behind decoding and scaling.
+    // Filtering (scaling above all) and encoding of the picture run on a thread of their own, a
+    // few frames behind decoding.
     void VideoEncodingLoop();
     void FinishVideoEncoding();
     void StopVideoEncoding();
@@ -332,7 +335,11 @@ private:
     std::thread VEncThread;
     std::mutex VEncLock;
     std::condition_variable VEncChanged;
-    std::deque<TFramePtr> VEncQueue; // an empty pointer ends the stream
+    struct TVideoJob {
+        TFramePtr Frame; // empty: the end of the picture
+        bool Filtered;   // goes to the encoder as it is (black frames)
+    };
+    std::deque<TVideoJob> VEncQueue;
     bool VEncAbort = false;
     bool VEncFailed = false;
     QString VEncError;
@@ -697,14 +704,21 @@ void TTranscoder::EmitUntil(int64_t endSlot) {
 }
 
 void TTranscoder::Emit(int64_t slot) {
-    AVFrame* f = Cur.get();
+    TFramePtr f = NewFrame();
+    if (av_frame_ref(f.get(), Cur.get()) < 0)
+        Fail(QStringLiteral("Out of memory"));
+    f->pts = slot;
+    QueueVideo(std::move(f), false);
+}
+
+// On the encoding thread.
+void TTranscoder::FilterAndEncode(AVFrame* f) {
     if (!VGraph || f->width != GraphW || f->height != GraphH || f->format != GraphFmt ||
         av_cmp_q(f->sample_aspect_ratio, GraphSar) != 0) {
         FlushVideoGraph();
         BuildVideoGraph(f);
     }
-    f->pts = slot;
-    int err = av_buffersrc_add_frame_flags(VSrc, f, AV_BUFFERSRC_FLAG_KEEP_REF);
+    int err = av_buffersrc_add_frame_flags(VSrc, f, 0);
     if (err < 0)
         Fail(QStringLiteral("Video filtering failed: %1").arg(AvErrorText(err)));
     DrainVideoGraph();
@@ -817,38 +831,49 @@ void TTranscoder::DrainVideoGraph() {
     }
 }
 
+// On the encoding thread.
 void TTranscoder::EncodeVideo(AVFrame* frame) {
     frame->pict_type = AV_PICTURE_TYPE_NONE;
     frame->sample_aspect_ratio = OutSar;
     frame->interlaced_frame = KeepInterlaced ? 1 : 0;
     frame->top_field_first = KeepInterlaced && Tff ? 1 : 0;
-    TFramePtr queued = NewFrame();
-    av_frame_move_ref(queued.get(), frame);
+    SendToEncoder(VEnc.get(), VSt, frame, VEncPkt.get());
+}
+
+void TTranscoder::QueueVideo(TFramePtr frame, bool filtered) {
     std::unique_lock lock(VEncLock);
     if (!VEncThread.joinable())
         VEncThread = std::thread([this] { VideoEncodingLoop(); });
-    // A short queue: enough to keep both stages busy, little memory.
-    VEncChanged.wait(lock, [this] { return VEncQueue.size() < 3 || VEncFailed; });
+    // A short queue: enough to keep both threads busy, little memory.
+    VEncChanged.wait(lock, [this] { return VEncQueue.size() < 8 || VEncFailed; });
     if (VEncFailed)
         Fail(VEncError);
-    VEncQueue.push_back(std::move(queued));
+    VEncQueue.push_back({std::move(frame), filtered});
     VEncChanged.notify_all();
 }
 
 void TTranscoder::VideoEncodingLoop() {
     for (;;) {
-        TFramePtr frame;
+        TVideoJob job;
         {
             std::unique_lock lock(VEncLock);
             VEncChanged.wait(lock, [this] { return !VEncQueue.empty() || VEncAbort; });
             if (VEncAbort)
                 return;
-            frame = std::move(VEncQueue.front());
+            job = std::move(VEncQueue.front());
             VEncQueue.pop_front();
             VEncChanged.notify_all();
         }
         try {
-            SendToEncoder(VEnc.get(), VSt, frame.get(), VEncPkt.get());
+            if (!job.Frame) {
+                FlushVideoGraph();
+                SendToEncoder(VEnc.get(), VSt, nullptr, VEncPkt.get());
+                return; // every packet is written
+            }
+            if (job.Filtered)
+                EncodeVideo(job.Frame.get());
+            else
+                FilterAndEncode(job.Frame.get());
         } catch (const std::exception& e) {
             std::lock_guard lock(VEncLock);
             VEncFailed = true;
@@ -856,8 +881,6 @@ void TTranscoder::VideoEncodingLoop() {
             VEncChanged.notify_all();
             return;
         }
-        if (!frame)
-            return; // flushed: every packet is written
     }
 }
 
@@ -869,7 +892,7 @@ void TTranscoder::FinishVideoEncoding() {
             SendToEncoder(VEnc.get(), VSt, nullptr, VEncPkt.get());
             return;
         }
-        VEncQueue.push_back(nullptr);
+        VEncQueue.push_back({nullptr, true});
         VEncChanged.notify_all();
     }
     VEncThread.join();
@@ -908,7 +931,7 @@ void TTranscoder::BlackUntil(int64_t endSlot) {
         TFramePtr f = NewFrame();
         av_frame_ref(f.get(), Black.get());
         f->pts = NextSlot++;
-        EncodeVideo(f.get());
+        QueueVideo(std::move(f), true);
     }
 }
 
@@ -1101,7 +1124,6 @@ void TTranscoder::Finish() {
         else
             BlackUntil(audioEndSlot);
     }
-    FlushVideoGraph();
     SilenceUntil(av_rescale(NextSlot, int64_t(kAudioRate) * RateDen, RateNum));
 
     FinishVideoEncoding();
