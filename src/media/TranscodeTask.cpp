@@ -331,7 +331,8 @@ private:
     TCodecPtr VEnc, AEnc;
     TPacketPtr EncPkt, VEncPkt;
 
-    // video encoding thread; VEncLock guards the four fields after it, MuxLock the muxer
+    // video encoding thread; VEncLock guards the queue, the abort and failure flags and the error,
+    // MuxLock the muxer (the sound is written from the task's own thread)
     std::thread VEncThread;
     std::mutex VEncLock;
     std::condition_variable VEncChanged;
