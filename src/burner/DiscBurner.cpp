@@ -261,7 +261,8 @@ int TDiscBurner::WritingFile() const {
     return FReader ? FReader->WritingFile() : -1;
 }
 
-bool TDiscBurner::BuildISOImage(const std::string& FileName) {
+// Nothing else runs and the layout is prepared (error 1 when it is not).
+bool TDiscBurner::ReadyToWriteLayout() {
     if (FBusy)
         return false;
     WaitIdle();
@@ -269,6 +270,12 @@ bool TDiscBurner::BuildISOImage(const std::string& FileName) {
         SetError(1, std::string());
         return false;
     }
+    return true;
+}
+
+bool TDiscBurner::BuildISOImage(const std::string& FileName) {
+    if (!ReadyToWriteLayout())
+        return false;
     auto sink = std::make_unique<TImageFileSink>(FileName);
     if (!sink->Ok()) {
         SetError(3, FileName);

@@ -255,6 +255,7 @@ protected:
     void SetError(std::uint32_t Code, const std::string& File);
 
 private:
+    bool ReadyToWriteLayout();
     bool StartWrite(std::unique_ptr<TCacheThread> Reader, std::unique_ptr<TPacketSink> Sink);
     void RunWriter();
     void FinishOperation(bool Failed);

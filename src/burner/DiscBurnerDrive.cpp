@@ -269,13 +269,8 @@ std::unique_ptr<TPacketSink> TDiscBurner::CreateDriveSink(std::uint32_t TotalSec
 }
 
 bool TDiscBurner::Burn() {
-    if (FBusy)
+    if (!ReadyToWriteLayout())
         return false;
-    WaitIdle();
-    if (!CDFiles.Prepared) {
-        SetError(1, std::string());
-        return false;
-    }
     CDFiles.Aborted = false;
     auto writer = MakeDriveWriter(false, CDFiles.TotalImageSize);
     if (!writer)

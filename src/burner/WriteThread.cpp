@@ -133,6 +133,17 @@ void TWriteThread::Fail() {
         FErrorNumber = 4;
 }
 
+// A write that is given up: the drive's sense code is the error (4 when the user aborted, the
+// transport's error or 1 when the drive gave no sense).
+void TWriteThread::NoteWriteError() {
+    FErrorNumber = static_cast<std::uint32_t>(FDev.LastSenseInfo.AddSenseCode) * 256 +
+                   FDev.LastSenseInfo.AddSenQual;
+    if (FSetup.Aborted && *FSetup.Aborted)
+        FErrorNumber = 4;
+    else if (FErrorNumber == 0)
+        FErrorNumber = FDev.LastWinError != 0 ? FDev.LastWinError : 1;
+}
+
 bool TWriteThread::WritePacket(const std::uint8_t* Data, std::uint32_t Blocks) {
     for (unsigned attempts = 1;; ++attempts) {
         const bool ok = FDev.Write10(FLba, static_cast<std::uint16_t>(Blocks), Data);
@@ -141,12 +152,7 @@ bool TWriteThread::WritePacket(const std::uint8_t* Data, std::uint32_t Blocks) {
         if (verdict.Action == TSenseAction::GoOn)
             return true;
         if (verdict.Action != TSenseAction::Retry || (FSetup.Aborted && *FSetup.Aborted)) {
-            FErrorNumber = static_cast<std::uint32_t>(FDev.LastSenseInfo.AddSenseCode) * 256 +
-                           FDev.LastSenseInfo.AddSenQual;
-            if (FSetup.Aborted && *FSetup.Aborted)
-                FErrorNumber = 4;
-            else if (FErrorNumber == 0)
-                FErrorNumber = FDev.LastWinError != 0 ? FDev.LastWinError : 1;
+            NoteWriteError();
             return false;
         }
         if (FSetup.Progress)
@@ -192,12 +198,7 @@ bool TWriteThread::WriteFirstAtZero(const std::uint8_t* Data, std::uint32_t Bloc
         }
         const TRetryVerdict verdict = FirstWriteVerdict(answer, FFirstCounter, false);
         if (verdict.Action != TSenseAction::Retry || (FSetup.Aborted && *FSetup.Aborted)) {
-            FErrorNumber = static_cast<std::uint32_t>(FDev.LastSenseInfo.AddSenseCode) * 256 +
-                           FDev.LastSenseInfo.AddSenQual;
-            if (FSetup.Aborted && *FSetup.Aborted)
-                FErrorNumber = 4;
-            else if (FErrorNumber == 0)
-                FErrorNumber = FDev.LastWinError != 0 ? FDev.LastWinError : 1;
+            NoteWriteError();
             return false;
         }
         if (FSetup.Progress)

@@ -57,6 +57,7 @@ private:
     void WhileNotReady(const std::function<bool()>& Command, unsigned Ms);
     TAnswerKind LastAnswer(bool Ok) const;
     void Fail();
+    void NoteWriteError();
     void Wait(unsigned Ms) const;
 
     TWriteSetup FSetup;

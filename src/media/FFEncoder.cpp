@@ -42,18 +42,14 @@ TFFEncoder::~TFFEncoder() {
 }
 
 void TFFEncoder::ClearTasks() {
-    if (FWorking) {
-        FLastErrMsg = QStringLiteral("The task list cannot change while the transcoder works");
+    if (TaskListFixed())
         return;
-    }
     FTasks.clear();
 }
 
 int TFFEncoder::AddTask(const QString& fileName, const TInputOptions* options) {
-    if (FWorking) {
-        FLastErrMsg = QStringLiteral("The task list cannot change while the transcoder works");
+    if (TaskListFixed())
         return -1;
-    }
     auto task = std::make_shared<TTranscodeTaskEntry>();
     task->InputName = fileName;
     if (options)
@@ -67,15 +63,27 @@ int TFFEncoder::AddTask(const QString& fileName, const TInputOptions* options) {
     return static_cast<int>(FTasks.size()) - 1;
 }
 
-bool TFFEncoder::SetOutputFile(int taskIndex, const QString& fileName, const TOutputOptions* options) {
-    if (FWorking) {
-        FLastErrMsg = QStringLiteral("The task list cannot change while the transcoder works");
+// True (with the reason as the last error) while a run holds the task list.
+bool TFFEncoder::TaskListFixed() {
+    if (!FWorking)
         return false;
-    }
+    FLastErrMsg = QStringLiteral("The task list cannot change while the transcoder works");
+    return true;
+}
+
+bool TFFEncoder::CanChangeTask(int taskIndex) {
+    if (TaskListFixed())
+        return false;
     if (taskIndex < 0 || taskIndex >= TasksCount()) {
         FLastErrMsg = QStringLiteral("There is no task %1").arg(taskIndex);
         return false;
     }
+    return true;
+}
+
+bool TFFEncoder::SetOutputFile(int taskIndex, const QString& fileName, const TOutputOptions* options) {
+    if (!CanChangeTask(taskIndex))
+        return false;
     TTranscodeTaskEntry candidate = *FTasks[taskIndex];
     candidate.OutputName = fileName;
     candidate.Output = options ? *options : TOutputOptions();
@@ -90,14 +98,8 @@ bool TFFEncoder::SetOutputFile(int taskIndex, const QString& fileName, const TOu
 }
 
 bool TFFEncoder::RemoveTask(int taskIndex) {
-    if (FWorking) {
-        FLastErrMsg = QStringLiteral("The task list cannot change while the transcoder works");
+    if (!CanChangeTask(taskIndex))
         return false;
-    }
-    if (taskIndex < 0 || taskIndex >= TasksCount()) {
-        FLastErrMsg = QStringLiteral("There is no task %1").arg(taskIndex);
-        return false;
-    }
     FTasks.erase(FTasks.begin() + taskIndex);
     return true;
 }

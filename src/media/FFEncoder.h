@@ -115,6 +115,8 @@ public:
     std::function<void(TFFEncoder* sender, const TTerminateInfo& info)> OnTerminate;
 
 private:
+    bool TaskListFixed();
+    bool CanChangeTask(int taskIndex);
     void RunAll(std::vector<std::shared_ptr<TTranscodeTaskEntry>> tasks, int64_t videoRate, TDiscAspect aspect,
                 bool threaded);
     void RaiseTerminate(const TTerminateInfo& info, bool threaded);

@@ -185,6 +185,28 @@ struct TFFPlayer::TSession {
         return pkt;
     }
 
+    // M not held. Feeds one packet (null: the end) to a decoder and hands every frame it gives
+    // to handle, which returns false to stop. True when the decoder has given its last frame
+    // and no handler stopped it.
+    template <typename THandle>
+    static bool Decode(AVCodecContext* dec, AVPacket* pkt, AVFrame* frame, THandle handle) {
+        bool drained = false;
+        int ret;
+        do {
+            ret = avcodec_send_packet(dec, pkt);
+            int rr;
+            while ((rr = avcodec_receive_frame(dec, frame)) == 0) {
+                const bool go = handle(frame);
+                av_frame_unref(frame);
+                if (!go)
+                    return false;
+            }
+            if (rr == AVERROR_EOF)
+                drained = true;
+        } while (ret == AVERROR(EAGAIN));
+        return drained;
+    }
+
     // --- clock (M held) ---
     int64_t ClockGet() const {
         if (!ClockStarted)
@@ -307,24 +329,10 @@ void TFFPlayer::TSession::VideoLoop() {
         }
         AVPacket* pkt = PopPacket(VQ, eofSent);
         lk.unlock();
-        int ret;
-        bool drained = false, aborted = false;
-        do {
-            ret = avcodec_send_packet(VDec, pkt);
-            int rr;
-            while ((rr = avcodec_receive_frame(VDec, frame)) == 0) {
-                const bool go = HandleVideoFrame(frame, mySerial);
-                av_frame_unref(frame);
-                if (!go) {
-                    aborted = true;
-                    break;
-                }
-            }
-            if (rr == AVERROR_EOF)
-                drained = true;
-        } while (ret == AVERROR(EAGAIN) && !aborted);
+        const bool drained =
+            Decode(VDec, pkt, frame, [&](AVFrame* f) { return HandleVideoFrame(f, mySerial); });
         av_packet_free(&pkt);
-        if (drained && !aborted) {
+        if (drained) {
             lk.lock();
             if (Serial != mySerial || Quit)
                 continue;
@@ -416,19 +424,13 @@ bool TFFPlayer::TSession::HandleVideoFrame(AVFrame* frame, int serial) {
 // swscale, while scaling straight into RGB takes its slow general one. The RGB buffers are reused
 // once the GUI has let go of them, which spares a large allocation per frame.
 QImage TFFPlayer::TSession::ScaleForDisplay(const AVFrame* frame, int dw, int dh) {
-    QImage* out = nullptr;
+    QImage* out = &DispImages[0];
     for (QImage& img : DispImages)
-        if (img.isDetached() && img.width() == dw && img.height() == dh) {
+        if (img.isNull() || img.isDetached()) {
             out = &img;
             break;
         }
-    if (!out) {
-        out = &DispImages[0];
-        for (QImage& img : DispImages)
-            if (img.isNull() || img.isDetached()) {
-                out = &img;
-                break;
-            }
+    if (!out->isDetached() || out->size() != QSize(dw, dh)) {
         // swscale's vector code writes whole blocks of pixels past the end of a row: give each
         // row room up to the next 64 pixels.
         const int stride = FFALIGN(dw, 64) * 4;
@@ -545,24 +547,10 @@ void TFFPlayer::TSession::AudioLoop() {
         }
         AVPacket* pkt = PopPacket(AQ, eofSent);
         lk.unlock();
-        int ret;
-        bool drained = false, aborted = false;
-        do {
-            ret = avcodec_send_packet(ADec, pkt);
-            int rr;
-            while ((rr = avcodec_receive_frame(ADec, frame)) == 0) {
-                const bool go = HandleAudioFrame(frame, mySerial, nextPts);
-                av_frame_unref(frame);
-                if (!go) {
-                    aborted = true;
-                    break;
-                }
-            }
-            if (rr == AVERROR_EOF)
-                drained = true;
-        } while (ret == AVERROR(EAGAIN) && !aborted);
+        const bool drained = Decode(
+            ADec, pkt, frame, [&](AVFrame* f) { return HandleAudioFrame(f, mySerial, nextPts); });
         av_packet_free(&pkt);
-        if (drained && !aborted) {
+        if (drained) {
             lk.lock();
             if (Serial != mySerial || Quit)
                 continue;

@@ -886,16 +886,7 @@ void TTranscoder::VideoEncodingLoop() {
 }
 
 void TTranscoder::FinishVideoEncoding() {
-    {
-        std::unique_lock lock(VEncLock);
-        if (!VEncThread.joinable()) {
-            lock.unlock();
-            SendToEncoder(VEnc.get(), VSt, nullptr, VEncPkt.get());
-            return;
-        }
-        VEncQueue.push_back({nullptr, true});
-        VEncChanged.notify_all();
-    }
+    QueueVideo(nullptr, true);
     VEncThread.join();
     if (VEncFailed)
         Fail(VEncError);

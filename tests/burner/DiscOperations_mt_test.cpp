@@ -192,21 +192,28 @@ TEST(DiscOperations, ReadingSurvivesTruncatedAndGarbageImages) {
     EXPECT_LE(v.Entries.size(), good.Entries.size() * 2);
 }
 
+// Starts a quick erase and waits for its end, which sets Failed; false when it did not start.
+bool EraseAndWait(TBurnRig& Rig, bool& Failed) {
+    TWaiter w;
+    Rig.Burner.OnEraseDone = [&](TDiscBurner*, std::uint8_t, bool EraseFailed) {
+        Failed = EraseFailed;
+        w.Signal();
+    };
+    if (!Rig.Burner.EraseDisc(true))
+        return false;
+    w.Wait();
+    Rig.Burner.WaitIdle();
+    return true;
+}
+
 TEST(DiscOperations, EraseRewritableDiscs) {
     {
         TBurnRig rig(mtDVDRW);
         rig.AddFiles({100000});
         ASSERT_FALSE(rig.BurnAndWait().Failed);
         ASSERT_GT(rig.Burner.SessionsOnDisc(), 0);
-        TWaiter w;
         bool failed = true;
-        rig.Burner.OnEraseDone = [&](TDiscBurner*, std::uint8_t, bool EraseFailed) {
-            failed = EraseFailed;
-            w.Signal();
-        };
-        ASSERT_TRUE(rig.Burner.EraseDisc(true));
-        w.Wait();
-        rig.Burner.WaitIdle();
+        ASSERT_TRUE(EraseAndWait(rig, failed));
         EXPECT_FALSE(failed);
         EXPECT_EQ(rig.Burner.SessionsOnDisc(), 0);
     }
@@ -215,29 +222,15 @@ TEST(DiscOperations, EraseRewritableDiscs) {
         rig.AddFiles({100000});
         ASSERT_FALSE(rig.BurnAndWait().Failed);
         EXPECT_EQ(rig.Burner.ReadVolumeLabelOfDisc(0), u"RIGDISC");
-        TWaiter w;
         bool failed = true;
-        rig.Burner.OnEraseDone = [&](TDiscBurner*, std::uint8_t, bool EraseFailed) {
-            failed = EraseFailed;
-            w.Signal();
-        };
-        ASSERT_TRUE(rig.Burner.EraseDisc(true));
-        w.Wait();
-        rig.Burner.WaitIdle();
+        ASSERT_TRUE(EraseAndWait(rig, failed));
         EXPECT_FALSE(failed);
         EXPECT_EQ(rig.Burner.ReadVolumeLabelOfDisc(0), u"");
     }
     {
         TBurnRig rig(mtDVDR); // write-once: BLANK is refused
-        TWaiter w;
         bool failed = false;
-        rig.Burner.OnEraseDone = [&](TDiscBurner*, std::uint8_t, bool EraseFailed) {
-            failed = EraseFailed;
-            w.Signal();
-        };
-        ASSERT_TRUE(rig.Burner.EraseDisc(true));
-        w.Wait();
-        rig.Burner.WaitIdle();
+        ASSERT_TRUE(EraseAndWait(rig, failed));
         EXPECT_TRUE(failed);
     }
 }

@@ -218,6 +218,27 @@ protected:
             files << MakeTestClip(Clips.path(), QStringLiteral("t%1.mp4").arg(i), 1.0 + i * 0.5, 320, 240);
         Main().AddFilesFromOutside(files);
     }
+
+    // A stand-in program in Bin: a shell script with the given body.
+    void WriteProgram(const QString& name, const QByteArray& body) {
+        QFile script(Bin.filePath(name));
+        ASSERT_TRUE(script.open(QIODevice::WriteOnly));
+        script.write("#!/bin/sh\n" + body);
+        script.close();
+        script.setPermissions(QFileDevice::ReadOwner | QFileDevice::ExeOwner | QFileDevice::WriteOwner);
+    }
+    void LinkRealDvdauthor() {
+        QFile::link(QStringLiteral("/usr/bin/dvdauthor"), Bin.filePath(QStringLiteral("dvdauthor")));
+    }
+    // Starts the run with Bin as the whole PATH.
+    void StartWithOnlyBinOnPath() {
+        const QByteArray path = qgetenv("PATH");
+        qputenv("PATH", Bin.path().toUtf8());
+        Main().StartButtonClick();
+        qputenv("PATH", path);
+    }
+
+    QTemporaryDir Bin;
 };
 
 TEST_F(AuthoredDiscTest, MenuButtonsLeadToTheirTitlesAndBack) {
@@ -256,12 +277,8 @@ TEST_F(AuthoredDiscTest, WithoutMenuTheDiscStartsTitleOne) {
 TEST_F(AuthoredDiscTest, MissingSpumuxEndsTheRunWithItsReport) {
     Prepare(1, false);
     // A PATH with dvdauthor but without spumux.
-    QTemporaryDir bin;
-    QFile::link(QStringLiteral("/usr/bin/dvdauthor"), bin.filePath(QStringLiteral("dvdauthor")));
-    const QByteArray path = qgetenv("PATH");
-    qputenv("PATH", bin.path().toUtf8());
-    Main().StartButtonClick();
-    qputenv("PATH", path);
+    LinkRealDvdauthor();
+    StartWithOnlyBinOnPath();
     EXPECT_EQ(Main().LastRunResult, TCreationRun::TResult::Failed);
     EXPECT_EQ(Marks, QStringList{QStringLiteral("Error creating DVD Menu|CLM_spumux")});
     EXPECT_TRUE(LogLines().join(QLatin1Char('\n')).contains(QStringLiteral("spumux could not be started")));
@@ -271,16 +288,8 @@ TEST_F(AuthoredDiscTest, MissingSpumuxEndsTheRunWithItsReport) {
 TEST_F(AuthoredDiscTest, FailingDvdauthorEndsTheRunWithItsReport) {
     Prepare(1, true);
     // A dvdauthor that fails the way a broken one does: error output and a non-zero exit.
-    QTemporaryDir bin;
-    QFile script(bin.filePath(QStringLiteral("dvdauthor")));
-    ASSERT_TRUE(script.open(QIODevice::WriteOnly));
-    script.write("#!/bin/sh\necho 'ERR: no space left on device' >&2\nexit 1\n");
-    script.close();
-    script.setPermissions(QFileDevice::ReadOwner | QFileDevice::ExeOwner | QFileDevice::WriteOwner);
-    const QByteArray path = qgetenv("PATH");
-    qputenv("PATH", bin.path().toUtf8());
-    Main().StartButtonClick();
-    qputenv("PATH", path);
+    ASSERT_NO_FATAL_FAILURE(WriteProgram(QStringLiteral("dvdauthor"), "echo 'ERR: no space left on device' >&2\nexit 1\n"));
+    StartWithOnlyBinOnPath();
     EXPECT_EQ(Main().LastRunResult, TCreationRun::TResult::Failed);
     EXPECT_EQ(Marks, QStringList{QStringLiteral("Building DVD structure|CLM_dvdauthor")});
     EXPECT_TRUE(LogLines().contains(QStringLiteral("ERR: no space left on device")));
@@ -289,17 +298,9 @@ TEST_F(AuthoredDiscTest, FailingDvdauthorEndsTheRunWithItsReport) {
 TEST_F(AuthoredDiscTest, KilledSpumuxEndsTheRunWithItsReport) {
     Prepare(1, false);
     // A spumux killed while it runs (by the user, or by the system short of memory).
-    QTemporaryDir bin;
-    QFile::link(QStringLiteral("/usr/bin/dvdauthor"), bin.filePath(QStringLiteral("dvdauthor")));
-    QFile script(bin.filePath(QStringLiteral("spumux")));
-    ASSERT_TRUE(script.open(QIODevice::WriteOnly));
-    script.write("#!/bin/sh\nkill -KILL $$\n");
-    script.close();
-    script.setPermissions(QFileDevice::ReadOwner | QFileDevice::ExeOwner | QFileDevice::WriteOwner);
-    const QByteArray path = qgetenv("PATH");
-    qputenv("PATH", bin.path().toUtf8());
-    Main().StartButtonClick();
-    qputenv("PATH", path);
+    LinkRealDvdauthor();
+    ASSERT_NO_FATAL_FAILURE(WriteProgram(QStringLiteral("spumux"), "kill -KILL $$\n"));
+    StartWithOnlyBinOnPath();
     EXPECT_EQ(Main().LastRunResult, TCreationRun::TResult::Failed);
     EXPECT_EQ(Marks, QStringList{QStringLiteral("Error creating DVD Menu|CLM_spumux")});
     EXPECT_FALSE(QFileInfo::exists(Main().LastWorkFolder + QStringLiteral("/dvd_out")));
@@ -308,11 +309,7 @@ TEST_F(AuthoredDiscTest, KilledSpumuxEndsTheRunWithItsReport) {
 TEST_F(AuthoredDiscTest, MissingDvdauthorEndsTheRunWithItsReport) {
     Prepare(1, true);
     // A PATH without dvdauthor (and so without spumux, which a run without a menu does not need).
-    QTemporaryDir bin;
-    const QByteArray path = qgetenv("PATH");
-    qputenv("PATH", bin.path().toUtf8());
-    Main().StartButtonClick();
-    qputenv("PATH", path);
+    StartWithOnlyBinOnPath();
     EXPECT_EQ(Main().LastRunResult, TCreationRun::TResult::Failed);
     EXPECT_EQ(Marks, QStringList{QStringLiteral("Building DVD structure|CLM_dvdauthor")});
     EXPECT_TRUE(LogLines().join(QLatin1Char('\n')).contains(QStringLiteral("dvdauthor could not be started")));

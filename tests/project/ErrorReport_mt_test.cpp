@@ -83,6 +83,15 @@ struct TReporterFixture : ::testing::Test {
         SetEventsLog(&Log);
         SetErrorReporter(Reporter.get());
     }
+    // The reporter, sending through the test server on loopback with the report account.
+    void MakeWithMailServer(int port) {
+        Endpoints.MailHost = QStringLiteral("127.0.0.1");
+        Endpoints.MailPort = port;
+        Endpoints.MailAccount = QStringLiteral("reports@ordavine.test");
+        Endpoints.MailPassword = QStringLiteral("qwertzui");
+        Endpoints.SupportAddress = QStringLiteral("support@ordavine.test");
+        Make();
+    }
     void TearDown() override {
         SetErrorReporter(nullptr);
         SetEventsLog(nullptr);
@@ -103,12 +112,7 @@ TEST_F(TReporterFixture, SendsReportsOverSmtpWithTheirHistory) {
     QTemporaryDir dir;
     TSmtpServer server(dir.path());
     ASSERT_GT(server.Port, 0);
-    Endpoints.MailHost = QStringLiteral("127.0.0.1");
-    Endpoints.MailPort = server.Port;
-    Endpoints.MailAccount = QStringLiteral("reports@ordavine.test");
-    Endpoints.MailPassword = QStringLiteral("qwertzui");
-    Endpoints.SupportAddress = QStringLiteral("support@ordavine.test");
-    Make();
+    MakeWithMailServer(server.Port);
     Reporter->FFLoggerLog(42, QStringLiteral("[mpeg @ 0x1] probe failed"), 3);
     AppendEventsLog(QStringLiteral("first action"));
 
@@ -180,12 +184,7 @@ TEST_F(TReporterFixture, ServerRefusingTheReportOpensTheMailLinkAndStoresNothing
     QTemporaryDir dir;
     TSmtpServer server(dir.path(), true);
     ASSERT_GT(server.Port, 0);
-    Endpoints.MailHost = QStringLiteral("127.0.0.1");
-    Endpoints.MailPort = server.Port;
-    Endpoints.MailAccount = QStringLiteral("reports@ordavine.test");
-    Endpoints.MailPassword = QStringLiteral("qwertzui");
-    Endpoints.SupportAddress = QStringLiteral("support@ordavine.test");
-    Make();
+    MakeWithMailServer(server.Port);
     AnswerSend(QString(), QString(), QString());
     ReportError(QStringLiteral("Building DVD structure"), QStringLiteral("CLM_dvdauthor"));
     EXPECT_TRUE(server.Messages().isEmpty());

@@ -1,28 +1,14 @@
 #include "support/PlayerClips.h"
+#include "support/Clips.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QProcess>
 #include <QThread>
 #include <cmath>
 #include <cstdio>
 
 namespace PlayerClips {
-
-QString Make(const QString& dir, const QString& name, const QStringList& args) {
-    const QString path = QDir(dir).filePath(name);
-    QProcess ffmpeg;
-    QStringList all{QStringLiteral("-hide_banner"), QStringLiteral("-loglevel"),
-                    QStringLiteral("error"), QStringLiteral("-y")};
-    all << args << path;
-    ffmpeg.start(QStringLiteral("ffmpeg"), all);
-    if (!ffmpeg.waitForFinished(60000) || ffmpeg.exitCode() != 0) {
-        std::fprintf(stderr, "ffmpeg failed: %s\n", ffmpeg.readAllStandardError().constData());
-        return QString();
-    }
-    return path;
-}
 
 QString IndexClip(const QString& dir, bool withAudio) {
     QStringList args{QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
@@ -37,18 +23,18 @@ QString IndexClip(const QString& dir, bool withAudio) {
          << QStringLiteral("1") << QStringLiteral("-g") << QStringLiteral("5");
     if (withAudio)
         args << QStringLiteral("-c:a") << QStringLiteral("mp2");
-    return Make(dir, withAudio ? QStringLiteral("index.mkv") : QStringLiteral("index_silent.mkv"),
+    return MakeClip(dir, withAudio ? QStringLiteral("index.mkv") : QStringLiteral("index_silent.mkv"),
                 args);
 }
 
 QString AudioOnlyClip(const QString& dir) {
-    return Make(dir, QStringLiteral("tone.mka"),
+    return MakeClip(dir, QStringLiteral("tone.mka"),
                 {QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
                  QStringLiteral("sine=f=440:d=1"), QStringLiteral("-c:a"), QStringLiteral("mp2")});
 }
 
 QString SizedClip(const QString& dir, int w, int h, double seconds) {
-    return Make(dir, QStringLiteral("sized_%1x%2.mkv").arg(w).arg(h),
+    return MakeClip(dir, QStringLiteral("sized_%1x%2.mkv").arg(w).arg(h),
                 {QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
                  QStringLiteral("color=c=red:s=%1x%2:r=25:d=%3,format=yuv420p,"
                                 "drawbox=x=%4:y=0:w=%4:h=%2:color=blue:t=fill")

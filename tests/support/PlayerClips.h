@@ -14,9 +14,7 @@ inline constexpr int Height = 48;
 inline constexpr int Frames = 30;
 inline constexpr int64_t FrameUs = 40000;
 
-// Runs ffmpeg with the given lavfi inputs and output options; returns the path or an empty
-// string (the failure is printed).
-QString Make(const QString& dir, const QString& name, const QStringList& args);
+// Clips made by ffmpeg; the path, or an empty string when ffmpeg failed.
 QString IndexClip(const QString& dir, bool withAudio = true);
 QString AudioOnlyClip(const QString& dir);
 // A still of w x h split in two halves (left red, right blue) for the crop tests, as a clip.

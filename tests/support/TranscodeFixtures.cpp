@@ -3,8 +3,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
-#include <QProcessEnvironment>
+#include "support/Clips.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -16,21 +15,12 @@ extern "C" {
 namespace TranscodeFixtures {
 
 int RunProgram(const QString& program, const QStringList& args, QString* output, const QStringList& extraEnv) {
-    QProcess p;
-    if (!extraEnv.isEmpty()) {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        for (const QString& kv : extraEnv)
-            env.insert(kv.section(QLatin1Char('='), 0, 0), kv.section(QLatin1Char('='), 1));
-        p.setProcessEnvironment(env);
-    }
-    p.setProcessChannelMode(QProcess::MergedChannels);
-    p.start(program, args);
-    if (!p.waitForStarted(10000))
+    const TProcessResult r = RunProcess(program, args, 300000, extraEnv);
+    if (!r.Started)
         return -1;
-    p.waitForFinished(300000);
     if (output)
-        *output = QString::fromUtf8(p.readAll());
-    return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+        *output = QString::fromUtf8(r.Out + r.Err);
+    return r.ExitCode;
 }
 
 bool Ffmpeg(const QStringList& args) {
@@ -60,13 +50,14 @@ const TStreamFacts* TFileFacts::Audio() const {
 }
 
 bool Probe(const QString& file, TFileFacts* facts) {
-    QProcess p;
-    p.start(QStringLiteral("ffprobe"), {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-of"),
-                                        QStringLiteral("json"), QStringLiteral("-show_format"),
-                                        QStringLiteral("-show_streams"), file});
-    if (!p.waitForFinished(60000) || p.exitCode() != 0)
+    const TProcessResult r = RunProcess(QStringLiteral("ffprobe"),
+                                        {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-of"),
+                                         QStringLiteral("json"), QStringLiteral("-show_format"),
+                                         QStringLiteral("-show_streams"), file},
+                                        60000);
+    if (!r.Ok())
         return false;
-    const QJsonObject root = QJsonDocument::fromJson(p.readAllStandardOutput()).object();
+    const QJsonObject root = QJsonDocument::fromJson(r.Out).object();
     *facts = TFileFacts();
     facts->FormatName = root[QStringLiteral("format")].toObject()[QStringLiteral("format_name")].toString();
     facts->Duration = root[QStringLiteral("format")].toObject()[QStringLiteral("duration")].toString().toDouble();

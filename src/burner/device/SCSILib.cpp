@@ -132,9 +132,16 @@ const char* RawCommandName(uint8_t op) {
     }
 }
 
-// The three INQUIRY strings of a drive answer, with control characters turned into blanks.
-void InquiryStrings(const uint8_t* answer, std::string& vendor, std::string& product,
-                    std::string& revision) {
+// Asks a drive for its INQUIRY strings, with control characters turned into blanks; they stay
+// empty when it does not answer as a CD/DVD device.
+void InquireDrive(TScsiTransport& transport, std::string& vendor, std::string& product,
+                  std::string& revision) {
+    uint8_t answer[64] = {};
+    const uint8_t cdb[6] = {scsiop::Inquiry, 0, 0, 0, 64, 0};
+    TSRB_ExecSCSICmd srb = MakeCommand(cdb, 6, SRB_READ, answer, 64);
+    transport.Execute(srb);
+    if (srb.SRB_Status != SS_COMP || answer[0] != 5)
+        return;
     char text[40];
     for (int i = 0; i < 40; ++i)
         text[i] = answer[8 + i] < 32 ? ' ' : char(answer[8 + i]);
@@ -317,13 +324,8 @@ bool TSCSIDevice::InitializeASPI(bool NoInternalASPI, const std::string& ASPIDLL
                 entry.Target = drive.Target;
                 entry.Lun = drive.Lun;
             }
-            uint8_t answer[64] = {};
-            const uint8_t cdb[6] = {scsiop::Inquiry, 0, 0, 0, 64, 0};
-            TSRB_ExecSCSICmd srb = MakeCommand(cdb, 6, SRB_READ, answer, 64);
-            transport->Execute(srb);
             std::string vendor, product, revision;
-            if (srb.SRB_Status == SS_COMP && answer[0] == 5)
-                InquiryStrings(answer, vendor, product, revision);
+            InquireDrive(*transport, vendor, product, revision);
             entry.Name =
                 EntryName(entry.HaId, entry.Target, entry.Lun, letter, vendor, product, revision);
             WriteTrace(Printf("%c: %d - ( %s)\r\n", letter, 5, entry.Name.c_str()));
@@ -362,13 +364,8 @@ bool TSCSIDevice::InitializeASPI(bool NoInternalASPI, const std::string& ASPIDLL
         entry.DriveLetter = nextLetter;
         entry.DeviceType = 5;
         entry.HaId = uint8_t(highestHa + 1);
-        uint8_t answer[64] = {};
-        const uint8_t cdb[6] = {scsiop::Inquiry, 0, 0, 0, 64, 0};
-        TSRB_ExecSCSICmd srb = MakeCommand(cdb, 6, SRB_READ, answer, 64);
-        FRecorder->Execute(srb);
         std::string vendor, product, revision;
-        if (srb.SRB_Status == SS_COMP && answer[0] == 5)
-            InquiryStrings(answer, vendor, product, revision);
+        InquireDrive(*FRecorder, vendor, product, revision);
         entry.Name = EntryName(entry.HaId, 0, 0, entry.DriveLetter, vendor, product, revision);
         FRoutes[NoOfDevices].Transport = FRecorder.get();
         Devices[NoOfDevices++] = std::move(entry);
